@@ -1,0 +1,53 @@
+#pragma once
+
+// Byte-string helpers shared by every layer. Texts are 8-bit byte strings;
+// case folding touches only the ASCII letters.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kelvane {
+
+constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+inline std::string AsciiUpper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = AsciiUpper(c);
+    return out;
+}
+
+inline bool AsciiIEquals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    return true;
+}
+
+inline bool AsciiIStartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && AsciiIEquals(text.substr(0, prefix.size()), prefix);
+}
+
+// Three-way comparison of the folded bytes, as unsigned values.
+inline int AsciiICompare(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(AsciiUpper(a[i]));
+        const auto y = static_cast<unsigned char>(AsciiUpper(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+// Trimming removes leading and trailing bytes with codes 0 to 32.
+inline std::string_view TrimView(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+    return s.substr(b, e - b);
+}
+inline std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+
+}  // namespace kelvane

@@ -1,0 +1,140 @@
+#include "settings/fileio.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace kelvane {
+
+namespace {
+
+std::string SystemText(int err) { return std::strerror(err); }
+
+}  // namespace
+
+FileContent ReadWholeFile(const std::string& path) {
+    FileContent result;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            result.status = ReadStatus::Missing;
+        } else {
+            result.status = ReadStatus::Unreadable;
+            result.error = SystemText(errno);
+        }
+        return result;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        result.status = ReadStatus::Unreadable;
+        result.error = SystemText(EISDIR);
+        return result;
+    }
+    if (st.st_size > 0) result.data.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            result.data.append(buf, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            result.status = ReadStatus::Unreadable;
+            result.error = SystemText(errno);
+            result.data.clear();
+            ::close(fd);
+            return result;
+        }
+    }
+    ::close(fd);
+    result.status = ReadStatus::Ok;
+    return result;
+}
+
+std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_view data,
+                                           unsigned mode) {
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) {
+        if (S_ISDIR(old.st_mode)) return SystemText(EISDIR);
+        mode = old.st_mode & 07777;
+    }
+    std::string tmp = path + ".tmp-XXXXXX";
+    int fd = ::mkstemp(tmp.data());
+    if (fd < 0) return SystemText(errno);
+    auto fail = [&](int err) -> std::optional<std::string> {
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return SystemText(err);
+    };
+    if (::fchmod(fd, static_cast<mode_t>(mode)) != 0) return fail(errno);
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) return fail(errno);
+    if (::close(fd) != 0) {
+        int err = errno;
+        ::unlink(tmp.c_str());
+        return SystemText(err);
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(tmp.c_str());
+        return SystemText(err);
+    }
+    // Make the rename itself durable.
+    std::string dir = DirName(path);
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return std::nullopt;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool MakeFolders(const std::string& path) {
+    if (path.empty()) return false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    std::string parent = DirName(path);
+    if (parent != path && !MakeFolders(parent)) return false;
+    return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+std::string ExecutableFolder() {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    return DirName(std::string(buf, static_cast<std::size_t>(n)));
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+    std::string out(folder);
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += name;
+    return out;
+}
+
+std::string DirName(const std::string& path) {
+    auto pos = path.find_last_of('/');
+    if (pos == std::string::npos) return ".";
+    if (pos == 0) return "/";
+    return path.substr(0, pos);
+}
+
+}  // namespace kelvane

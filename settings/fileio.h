@@ -1,0 +1,44 @@
+#pragma once
+
+// File access shared by every store the user owns: whole-file reads and
+// atomic replacement, so a crash or a full disk never leaves half a file.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kelvane {
+
+enum class ReadStatus { Ok, Missing, Unreadable };
+
+struct FileContent {
+    ReadStatus status = ReadStatus::Missing;
+    std::string data;
+    std::string error;  // the system's text when Unreadable
+};
+
+// Reads the whole file. A missing file is not an error; anything else that
+// stops the read (permission, a directory, an I/O error) is Unreadable.
+FileContent ReadWholeFile(const std::string& path);
+
+// Writes data to a temporary file beside path, flushes it to disk and renames
+// it over path. On failure the old file is untouched, the temporary file is
+// removed and the system's error text is returned. mode applies only when the
+// file is new; an existing file keeps its permissions.
+std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_view data,
+                                           unsigned mode = 0644);
+
+bool FileExists(const std::string& path);
+
+// Creates the folder and its parents as needed (mode 0700 for new folders).
+bool MakeFolders(const std::string& path);
+
+// The folder holding the running executable, resolved through /proc/self/exe.
+std::string ExecutableFolder();
+
+// Joins a folder and a file name with one "/".
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+std::string DirName(const std::string& path);
+
+}  // namespace kelvane

@@ -1,0 +1,40 @@
+#pragma once
+
+// Test helpers: a temporary folder removed afterwards, file reads and writes,
+// and running the real kelvane-cli.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvane::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(std::string_view name) const;  // path of a file inside
+
+private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, std::string_view data);
+std::string ReadFile(const std::string& path);  // empty when missing
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 when killed by a signal
+    std::string out;
+    std::string err;
+};
+
+// Runs kelvane-cli with the arguments and standard input given, with
+// XDG_CONFIG_HOME set to configHome (so the per-user store is the test's).
+RunResult RunCli(const std::vector<std::string>& args, const std::string& configHome,
+                 std::string_view input = {});
+
+}  // namespace kelvane::test
