@@ -4,6 +4,7 @@
 // takes its section, key and default from here.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "settings/settingsstore.h"
@@ -88,7 +89,7 @@ inline void Write(SettingsStore& s, const BoolKey& k, bool v) {
     s.WriteBool(k.section, k.key, v);
 }
 
-// The default of a known key of the per-user store, or nullptr.
-const char* UserStoreDefault(const std::string& section, const std::string& key);
+// The default, as stored text, of a known key of the per-user store.
+std::optional<std::string> UserStoreDefault(const std::string& section, const std::string& key);
 
 }  // namespace kelvane::keys

@@ -50,11 +50,13 @@ public:
 private:
     struct Entry {
         std::string key;
-        std::string value;
+        std::string value;  // the whole line when raw
+        bool raw = false;   // a comment or stray line, kept as it stands
     };
     struct Section {
         std::string name;
         std::vector<Entry> entries;
+        bool added = false;  // created by a write, not read from the file
     };
     Section* FindSection(std::string_view name);
     const Section* FindSection(std::string_view name) const;

@@ -1,0 +1,130 @@
+#include "settings/accounts.h"
+
+#include <cstdio>
+
+#include "app/text.h"
+#include "settings/encrypt.h"
+#include "settings/keys.h"
+
+namespace kelvane {
+
+namespace {
+
+template <typename... Args>
+std::string Format(const char* fmt, Args... args) {
+    int n = std::snprintf(nullptr, 0, fmt, args...);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    std::snprintf(out.data(), out.size() + 1, fmt, args...);
+    return out;
+}
+
+}  // namespace
+
+std::string ServerKey(int n) { return keys::ServerPrefix + std::to_string(n); }
+std::string MailboxKey(int n) { return keys::MailboxPrefix + std::to_string(n); }
+std::string PasswdKey(int n) { return keys::PasswdPrefix + std::to_string(n); }
+
+SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table) {
+    keys::Write(user, keys::Which, table.selected);
+    table.defaultMailbox = table.selected;
+    for (int n = 1; n <= keys::MailboxSlots; ++n) {
+        const MailboxAccount& a = table.slot(n);
+        if (a.password.size() > kMaxPasswordLength)
+            return {false, n, Format("Mailbox %d - the password is longer than 255 characters", n),
+                    AccountField::Password};
+        user.WriteString(keys::ServerSection, ServerKey(n), a.server);
+        user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
+        user.WriteString(keys::ServerSection, PasswdKey(n),
+                         EncodeStoredPassword(ScrambleText(a.password, n)));
+        if (!a.server.empty() && a.userName.empty())
+            return {false, n, Format("Mailbox %d has a server %s but no mailbox", n, a.server.c_str()),
+                    AccountField::UserName};
+        if (a.server.empty() && !a.userName.empty())
+            return {false, n, Format("Mailbox %d %s has a blank server", n, a.userName.c_str()),
+                    AccountField::Server};
+        if (!a.server.empty() && !a.userName.empty() && a.password.empty())
+            return {false, n, Format("Mailbox %d - there is no password set", n),
+                    AccountField::Password};
+    }
+    return {};
+}
+
+namespace {
+
+std::string ReadPassword(const SettingsStore& user, int n) {
+    std::string scrambled = DecodeStoredPassword(user.ReadString(keys::ServerSection, PasswdKey(n), ""));
+    // Anything longer was not written by us; an empty password asks the user again.
+    if (scrambled.size() > kMaxPasswordLength) return {};
+    return UnscrambleText(scrambled, n);
+}
+
+}  // namespace
+
+void readServerSettings(const SettingsStore& user, MailboxTable& table) {
+    int which = keys::Read(user, keys::Which);
+    if (which >= 1 && which <= keys::MailboxSlots) table.selected = which;
+    table.defaultMailbox = which;
+    for (int n = 1; n <= keys::MailboxSlots; ++n) {
+        MailboxAccount& a = table.slot(n);
+        a.server = user.ReadString(keys::ServerSection, ServerKey(n), "");
+        a.userName = user.ReadString(keys::ServerSection, MailboxKey(n), "");
+        a.password = ReadPassword(user, n);
+    }
+}
+
+PopSettings GetRemotePOPSettings(const SettingsStore& user, int n) {
+    PopSettings p;
+    p.host = user.ReadString(keys::ServerSection, ServerKey(n), "");
+    p.userName = user.ReadString(keys::ServerSection, MailboxKey(n), "");
+    p.password = ReadPassword(user, n);
+    return p;
+}
+
+int serverToIndex(const MailboxTable& table, const std::string& host, const std::string& user) {
+    for (int n = 1; n <= keys::MailboxSlots; ++n) {
+        const MailboxAccount& a = table.slot(n);
+        if (AsciiIEquals(a.server, host) && AsciiIEquals(a.userName, user)) return n;
+    }
+    return 0;
+}
+
+bool NeedsChooser(const MailboxTable& table) {
+    for (int n = 2; n <= keys::MailboxSlots; ++n)
+        if (!table.slot(n).server.empty()) return true;
+    return false;
+}
+
+std::vector<ChooserEntry> ChooserEntries(const MailboxTable& table) {
+    std::vector<ChooserEntry> out;
+    for (int n = 1; n <= keys::MailboxSlots; ++n) {
+        const MailboxAccount& a = table.slot(n);
+        if (a.server.empty()) continue;
+        out.push_back({n, Format("%d) Mailbox %s - Server %s", n, a.userName.c_str(),
+                                 a.server.c_str())});
+    }
+    return out;
+}
+
+int ChooserPreselect(const std::vector<ChooserEntry>& entries, int current) {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].slot == current) return static_cast<int>(i);
+    return -1;
+}
+
+std::optional<int> ChooserNumber(const std::string& entry) {
+    auto close = entry.find(')');
+    if (close == std::string::npos) return std::nullopt;
+    int32_t v = 0;
+    if (!ParseStoredInteger(entry.substr(0, close), v)) return std::nullopt;
+    return v;
+}
+
+bool IsNewUser(const MailboxTable& table) {
+    return table.slot(1).server.empty() && table.slot(1).userName.empty();
+}
+
+std::vector<std::string> FirstRunHeaderRule(const std::string& slot1User) {
+    return {"", "To does not contain", slot1User + " - MailBox #1", "No", "Yes", "0"};
+}
+
+}  // namespace kelvane

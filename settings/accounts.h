@@ -1,0 +1,84 @@
+#pragma once
+
+// The twelve mailbox slots of the per-user store (section Server), their
+// validation when the general settings dialog is confirmed, and the mapping
+// between a POP3 connection and its slot.
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mail/popsettings.h"
+#include "settings/settingsstore.h"
+
+namespace kelvane {
+
+struct MailboxAccount {
+    std::string server;  // empty: the slot is not in use
+    std::string userName;
+    std::string password;  // in clear; scrambled only in the store
+};
+
+// The mailbox page of the general settings dialog: twelve rows and the
+// radio button of the default mailbox.
+struct MailboxTable {
+    std::array<MailboxAccount, 12> slots;  // slot N is slots[N - 1]
+    int selected = 1;                      // the radio button, 1 to 12
+    int defaultMailbox = 1;                // the number last read or saved, maybe outside 1-12
+
+    MailboxAccount& slot(int n) { return slots.at(static_cast<std::size_t>(n - 1)); }
+    const MailboxAccount& slot(int n) const { return slots.at(static_cast<std::size_t>(n - 1)); }
+};
+
+enum class AccountField { None, Server, UserName, Password };
+
+// The outcome of saving the table: on failure, the slot, the message for an
+// error box and the field that takes the focus (on the "Mailboxes" page).
+struct SaveServerResult {
+    bool ok = true;
+    int slot = 0;
+    std::string message;
+    AccountField focus = AccountField::None;
+};
+
+std::string ServerKey(int n);
+std::string MailboxKey(int n);
+std::string PasswdKey(int n);
+
+// Stores Which, then slot after slot, checking each as it goes; the first
+// slot that fails stops the pass, so later slots keep their stored values.
+// A password longer than the scrambling takes is refused before its slot is
+// written, so it is never stored cut.
+SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table);
+
+// Fills the table from the store. A stored Which outside 1-12 leaves the
+// radio button as it was, while the number is still the default mailbox.
+void readServerSettings(const SettingsStore& user, MailboxTable& table);
+
+// Slot n as it is stored (never the dialog's unconfirmed edits).
+PopSettings GetRemotePOPSettings(const SettingsStore& user, int n);
+
+// The first slot whose server and user name equal host and user, case
+// ignored; 0 when none does.
+int serverToIndex(const MailboxTable& table, const std::string& host, const std::string& user);
+
+// The mailbox chooser: shown for a manual check only when one of slots 2-12
+// has a server.
+bool NeedsChooser(const MailboxTable& table);
+struct ChooserEntry {
+    int slot;
+    std::string text;  // "%d) Mailbox %s - Server %s"
+};
+std::vector<ChooserEntry> ChooserEntries(const MailboxTable& table);
+// The index of the current mailbox's entry, or -1 when it has none.
+int ChooserPreselect(const std::vector<ChooserEntry>& entries, int current);
+// The number in front of the first ")" of an entry.
+std::optional<int> ChooserNumber(const std::string& entry);
+
+// A new user: slot 1 has neither server nor user name.
+bool IsNewUser(const MailboxTable& table);
+// The header rule added once for a new user: mail not addressed to slot 1.
+std::vector<std::string> FirstRunHeaderRule(const std::string& slot1User);
+
+}  // namespace kelvane

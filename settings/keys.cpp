@@ -1,0 +1,29 @@
+#include "settings/keys.h"
+
+#include <string>
+
+#include "app/text.h"
+
+namespace kelvane::keys {
+
+namespace {
+bool Is(const std::string& section, const std::string& key, const char* s, const char* k) {
+    return AsciiIEquals(section, s) && AsciiIEquals(key, k);
+}
+}  // namespace
+
+std::optional<std::string> UserStoreDefault(const std::string& section, const std::string& key) {
+    for (const StringKey& k : {Logfile, Mailer, AlarmFile, Count})
+        if (Is(section, key, k.section, k.key)) return std::string(k.def);
+    for (const BoolKey& k : {Automatic, Ask, Kill, Launch, Exit, Alarm, Repeat, SysTray})
+        if (Is(section, key, k.section, k.key)) return std::string(k.def ? "1" : "0");
+    for (const IntKey& k : {Minutes, RAS, Points, Which})
+        if (Is(section, key, k.section, k.key)) return std::to_string(k.def);
+    if (AsciiIEquals(section, ServerSection)) {
+        for (const char* prefix : {ServerPrefix, MailboxPrefix, PasswdPrefix})
+            if (AsciiIStartsWith(key, prefix)) return std::string();
+    }
+    return std::nullopt;
+}
+
+}  // namespace kelvane::keys
