@@ -24,27 +24,43 @@ std::string ServerKey(int n) { return keys::ServerPrefix + std::to_string(n); }
 std::string MailboxKey(int n) { return keys::MailboxPrefix + std::to_string(n); }
 std::string PasswdKey(int n) { return keys::PasswdPrefix + std::to_string(n); }
 
+std::optional<SaveServerResult> CheckMailboxSlot(int n, const MailboxAccount& a) {
+    if (!a.server.empty() && a.userName.empty())
+        return SaveServerResult{false, n,
+                                Format("Mailbox %d has a server %s but no mailbox", n, a.server.c_str()),
+                                AccountField::UserName};
+    if (a.server.empty() && !a.userName.empty())
+        return SaveServerResult{false, n,
+                                Format("Mailbox %d %s has a blank server", n, a.userName.c_str()),
+                                AccountField::Server};
+    if (!a.server.empty() && !a.userName.empty() && a.password.empty())
+        return SaveServerResult{false, n, Format("Mailbox %d - there is no password set", n),
+                                AccountField::Password};
+    return std::nullopt;
+}
+
+std::optional<SaveServerResult> CheckPasswordLength(int n, const MailboxAccount& a) {
+    if (a.password.size() <= kMaxPasswordLength) return std::nullopt;
+    return SaveServerResult{false, n,
+                            Format("Mailbox %d - the password is longer than 255 characters", n),
+                            AccountField::Password};
+}
+
+void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& a) {
+    user.WriteString(keys::ServerSection, ServerKey(n), a.server);
+    user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
+    user.WriteString(keys::ServerSection, PasswdKey(n),
+                     EncodeStoredPassword(ScrambleText(a.password, n)));
+}
+
 SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table) {
     keys::Write(user, keys::Which, table.selected);
     table.defaultMailbox = table.selected;
     for (int n = 1; n <= keys::MailboxSlots; ++n) {
         const MailboxAccount& a = table.slot(n);
-        if (a.password.size() > kMaxPasswordLength)
-            return {false, n, Format("Mailbox %d - the password is longer than 255 characters", n),
-                    AccountField::Password};
-        user.WriteString(keys::ServerSection, ServerKey(n), a.server);
-        user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
-        user.WriteString(keys::ServerSection, PasswdKey(n),
-                         EncodeStoredPassword(ScrambleText(a.password, n)));
-        if (!a.server.empty() && a.userName.empty())
-            return {false, n, Format("Mailbox %d has a server %s but no mailbox", n, a.server.c_str()),
-                    AccountField::UserName};
-        if (a.server.empty() && !a.userName.empty())
-            return {false, n, Format("Mailbox %d %s has a blank server", n, a.userName.c_str()),
-                    AccountField::Server};
-        if (!a.server.empty() && !a.userName.empty() && a.password.empty())
-            return {false, n, Format("Mailbox %d - there is no password set", n),
-                    AccountField::Password};
+        if (auto bad = CheckPasswordLength(n, a)) return *bad;
+        WriteMailboxSlot(user, n, a);
+        if (auto bad = CheckMailboxSlot(n, a)) return *bad;
     }
     return {};
 }

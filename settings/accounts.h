@@ -52,6 +52,12 @@ std::string PasswdKey(int n);
 // written, so it is never stored cut.
 SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table);
 
+// The checks of one slot, in the order the dialog makes them.
+std::optional<SaveServerResult> CheckMailboxSlot(int n, const MailboxAccount& account);
+std::optional<SaveServerResult> CheckPasswordLength(int n, const MailboxAccount& account);
+// Writes one slot, the password scrambled.
+void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& account);
+
 // Fills the table from the store. A stored Which outside 1-12 leaves the
 // radio button as it was, while the number is still the default mailbox.
 void readServerSettings(const SettingsStore& user, MailboxTable& table);

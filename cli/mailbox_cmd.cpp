@@ -1,0 +1,151 @@
+// kelvane-cli mailbox ... and settings ...: the per-user store from scripts.
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+
+#include "app/error.h"
+#include "cli/commands.h"
+#include "settings/accounts.h"
+#include "settings/keys.h"
+
+namespace kelvane::cli {
+
+namespace {
+
+int Fail(const std::string& message) {
+    std::cerr << message << "\n";
+    return kFailed;
+}
+
+int ListMailboxes(const Options& opts) {
+    MailboxTable t;
+    readServerSettings(SettingsStore::OpenUser(opts.Where()), t);
+    for (int n = 1; n <= keys::MailboxSlots; ++n) {
+        const MailboxAccount& a = t.slot(n);
+        if (a.server.empty() && a.userName.empty()) continue;
+        std::cout << n << "\t" << a.server << "\t" << a.userName
+                  << (n == t.defaultMailbox ? "\tdefault" : "") << "\n";
+    }
+    return kOk;
+}
+
+struct SetArgs {
+    int slot = 0;
+    std::string server, user;
+    bool passwordStdin = false;
+};
+
+int SetMailbox(const Options& opts, const SetArgs& args) {
+    SettingsStore store = SettingsStore::OpenUser(opts.Where());
+    MailboxTable t;
+    readServerSettings(store, t);
+    MailboxAccount a = t.slot(args.slot);
+    a.server = args.server;
+    a.userName = args.user;
+    if (args.passwordStdin) {
+        std::string line;
+        std::getline(std::cin, line);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        a.password = line;
+    }
+    // Refuse before anything is written, so a bad slot never replaces a good one.
+    if (auto bad = CheckPasswordLength(args.slot, a)) return Fail(bad->message);
+    if (auto bad = CheckMailboxSlot(args.slot, a)) return Fail(bad->message);
+    WriteMailboxSlot(store, args.slot, a);
+    return kOk;
+}
+
+int ClearMailbox(const Options& opts, int slot) {
+    SettingsStore store = SettingsStore::OpenUser(opts.Where());
+    WriteMailboxSlot(store, slot, MailboxAccount{});
+    return kOk;
+}
+
+int DefaultMailbox(const Options& opts, int slot) {
+    SettingsStore store = SettingsStore::OpenUser(opts.Where());
+    keys::Write(store, keys::Which, slot);
+    return kOk;
+}
+
+}  // namespace
+
+void RegisterMailboxCommands(CLI::App& app, Command& command) {
+    CLI::App* mailbox = app.add_subcommand("mailbox", "List and change the twelve mailbox slots");
+    mailbox->require_subcommand(1);
+
+    mailbox->add_subcommand("list", "One line per configured slot: number, server, user name")
+        ->callback([&command] { command = ListMailboxes; });
+
+    auto setArgs = std::make_shared<SetArgs>();
+    CLI::App* set = mailbox->add_subcommand("set", "Configure slot N");
+    set->add_option("N", setArgs->slot, "Slot number")->required()->check(CLI::Range(1, 12));
+    set->add_option("--server", setArgs->server, "POP3 server host name")->required();
+    set->add_option("--user", setArgs->user, "User name (mailbox name)")->required();
+    set->add_flag("--password-stdin", setArgs->passwordStdin,
+                  "Read the password from the first line of standard input "
+                  "(without it the stored password is kept)");
+    set->callback([&command, setArgs] {
+        command = [setArgs](const Options& o) { return SetMailbox(o, *setArgs); };
+    });
+
+    auto slot = std::make_shared<int>(0);
+    CLI::App* clear = mailbox->add_subcommand("clear", "Empty slot N");
+    clear->add_option("N", *slot, "Slot number")->required()->check(CLI::Range(1, 12));
+    clear->callback([&command, slot] {
+        command = [slot](const Options& o) { return ClearMailbox(o, *slot); };
+    });
+
+    auto which = std::make_shared<int>(0);
+    CLI::App* def = mailbox->add_subcommand("default", "Make slot N the default mailbox");
+    def->add_option("N", *which, "Slot number")->required()->check(CLI::Range(1, 12));
+    def->callback([&command, which] {
+        command = [which](const Options& o) { return DefaultMailbox(o, *which); };
+    });
+}
+
+namespace {
+
+struct KeyArgs {
+    std::string section, key, value;
+};
+
+int GetSetting(const Options& opts, const KeyArgs& a) {
+    SettingsStore store = SettingsStore::OpenUser(opts.Where());
+    std::string def = keys::UserStoreDefault(a.section, a.key).value_or("");
+    std::cout << store.ReadString(a.section, a.key, def) << "\n";
+    return kOk;
+}
+
+int SetSetting(const Options& opts, const KeyArgs& a) {
+    SettingsStore store = SettingsStore::OpenUser(opts.Where());
+    store.WriteString(a.section, a.key, a.value);
+    return kOk;
+}
+
+}  // namespace
+
+void RegisterSettingsCommands(CLI::App& app, Command& command) {
+    CLI::App* settings = app.add_subcommand("settings", "Read and write the per-user store");
+    settings->require_subcommand(1);
+
+    auto getArgs = std::make_shared<KeyArgs>();
+    CLI::App* get = settings->add_subcommand(
+        "get", "Print the value of KEY in SECTION (its default when not stored)");
+    get->add_option("SECTION", getArgs->section)->required();
+    get->add_option("KEY", getArgs->key)->required();
+    get->callback([&command, getArgs] {
+        command = [getArgs](const Options& o) { return GetSetting(o, *getArgs); };
+    });
+
+    auto setArgs = std::make_shared<KeyArgs>();
+    CLI::App* set = settings->add_subcommand("set", "Store VALUE as KEY in SECTION");
+    set->add_option("SECTION", setArgs->section)->required();
+    set->add_option("KEY", setArgs->key)->required();
+    set->add_option("VALUE", setArgs->value)->required();
+    set->callback([&command, setArgs] {
+        command = [setArgs](const Options& o) { return SetSetting(o, *setArgs); };
+    });
+}
+
+}  // namespace kelvane::cli

@@ -1,0 +1,97 @@
+// Runs the real kelvane-cli against a per-user store of the test's own.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/testdir.h"
+
+using kelvane::test::ReadFile;
+using kelvane::test::RunCli;
+using kelvane::test::TempDir;
+
+namespace {
+const std::string kStore = "/Brennick Corporation/Kelvane/10.ini";
+}
+
+TEST(CliMailbox, SetListClearNeverShowingThePassword) {
+    TempDir home;
+    auto r = RunCli({"mailbox", "set", "2", "--server", "pop.example.com", "--user", "bob",
+                     "--password-stdin"},
+                    home.path(), "s3cr3t-pw\r\nignored\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunCli({"mailbox", "default", "2"}, home.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = RunCli({"mailbox", "list"}, home.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "2\tpop.example.com\tbob\tdefault\n");
+    std::string stored = ReadFile(home.path() + kStore);
+    EXPECT_EQ(stored.find("s3cr3t"), std::string::npos);
+    EXPECT_NE(stored.find("Server2=pop.example.com"), std::string::npos);
+
+    // A new server keeps the stored password when none is given.
+    r = RunCli({"mailbox", "set", "2", "--server", "pop2.example.com", "--user", "bob"},
+               home.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(home.path() + kStore), [&] {
+        std::string s = stored;
+        s.replace(s.find("pop.example.com"), 15, "pop2.example.com");
+        return s;
+    }());
+
+    r = RunCli({"mailbox", "clear", "2"}, home.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(RunCli({"mailbox", "list"}, home.path()).out, "");
+}
+
+TEST(CliMailbox, RefusesBadSlotsWithoutWriting) {
+    TempDir home;
+    struct Row {
+        std::vector<std::string> args;
+        std::string input;
+        int status;
+        std::string err;
+    } rows[] = {
+        {{"mailbox", "set", "3", "--server", "pop.x", "--user", "joe"},
+         "",
+         1,
+         "Mailbox 3 - there is no password set\n"},
+        {{"mailbox", "set", "3", "--server", "pop.x", "--user", "", "--password-stdin"},
+         "pw\n",
+         1,
+         "Mailbox 3 has a server pop.x but no mailbox\n"},
+        {{"mailbox", "set", "4", "--server", "pop.x", "--user", "joe", "--password-stdin"},
+         std::string(300, 'p') + "\n",
+         1,
+         "Mailbox 4 - the password is longer than 255 characters\n"},
+        {{"mailbox", "set", "13", "--server", "a", "--user", "b"}, "", 2, ""},
+        {{"mailbox", "frobnicate"}, "", 2, ""},
+        {{}, "", 2, ""},
+    };
+    for (const Row& row : rows) {
+        auto r = RunCli(row.args, home.path(), row.input);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        if (!row.err.empty()) {
+            EXPECT_EQ(r.err, row.err);
+        }
+    }
+    EXPECT_TRUE(ReadFile(home.path() + kStore).empty());
+}
+
+TEST(CliSettings, GetGivesTheStoredValueOrTheDefault) {
+    TempDir home;
+    EXPECT_EQ(RunCli({"settings", "get", "General", "Minutes"}, home.path()).out, "10\n");
+    EXPECT_EQ(RunCli({"settings", "get", "general", "ask"}, home.path()).out, "1\n");
+    auto r = RunCli({"settings", "set", "General", "Minutes", "0x1E"}, home.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RunCli({"settings", "get", "GENERAL", "minutes"}, home.path()).out, "0x1E\n");
+    EXPECT_EQ(RunCli({"settings", "get", "Other", "Thing"}, home.path()).out, "\n");
+}
+
+TEST(CliSettings, UnreadableStoreFailsWithTheStoresText) {
+    TempDir home;
+    std::filesystem::create_directories(home.path() + kStore);  // a folder where the file goes
+    auto r = RunCli({"settings", "set", "General", "Minutes", "5"}, home.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Failed to set data for 'Minutes'\n");
+}
