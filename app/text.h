@@ -9,12 +9,17 @@
 
 namespace kelvane {
 
-constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+constexpr char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+constexpr char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 inline std::string AsciiUpper(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = AsciiUpper(c);
+    for (char& c : out)
+        c = AsciiUpper(c);
     return out;
 }
 
@@ -44,10 +49,14 @@ inline int AsciiICompare(std::string_view a, std::string_view b) {
 // Trimming removes leading and trailing bytes with codes 0 to 32.
 inline std::string_view TrimView(std::string_view s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+    while (b < e && static_cast<unsigned char>(s[b]) <= 32)
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32)
+        --e;
     return s.substr(b, e - b);
 }
-inline std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+inline std::string Trim(std::string_view s) {
+    return std::string(TrimView(s));
+}
 
 }  // namespace kelvane

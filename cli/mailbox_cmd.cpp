@@ -46,7 +46,8 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
     if (args.passwordStdin) {
         std::string line;
         std::getline(std::cin, line);
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.pop_back();
         a.password = line;
     }
     // Refuse before anything is written, so a bad slot never replaces a good one.

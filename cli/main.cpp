@@ -9,14 +9,15 @@
 
 int main(int argc, char** argv) {
     using namespace kelvane::cli;
-    CLI::App app{"kelvane-cli: the Kelvane junk-mail filter for scripts and cron.\n"
-                 "Rule lists, known.lst and Kelvane.ini are read from the program folder\n"
-                 "(the folder of this executable, or --dir); mailboxes and general\n"
-                 "settings from the per-user store under $XDG_CONFIG_HOME."};
+    CLI::App app{
+        "kelvane-cli: the Kelvane junk-mail filter for scripts and cron.\n"
+        "Rule lists, known.lst and Kelvane.ini are read from the program folder\n"
+        "(the folder of this executable, or --dir); mailboxes and general\n"
+        "settings from the per-user store under $XDG_CONFIG_HOME."};
     app.require_subcommand(1);
     Options opts;
-    app.add_option("--dir", opts.dir, "Program folder holding the rule set")->check(
-        CLI::ExistingDirectory);
+    app.add_option("--dir", opts.dir, "Program folder holding the rule set")
+        ->check(CLI::ExistingDirectory);
     app.set_version_flag("--version", "kelvane-cli 0.1");
 
     Command command;

@@ -20,15 +20,21 @@ std::string Format(const char* fmt, Args... args) {
 
 }  // namespace
 
-std::string ServerKey(int n) { return keys::ServerPrefix + std::to_string(n); }
-std::string MailboxKey(int n) { return keys::MailboxPrefix + std::to_string(n); }
-std::string PasswdKey(int n) { return keys::PasswdPrefix + std::to_string(n); }
+std::string ServerKey(int n) {
+    return keys::ServerPrefix + std::to_string(n);
+}
+std::string MailboxKey(int n) {
+    return keys::MailboxPrefix + std::to_string(n);
+}
+std::string PasswdKey(int n) {
+    return keys::PasswdPrefix + std::to_string(n);
+}
 
 std::optional<SaveServerResult> CheckMailboxSlot(int n, const MailboxAccount& a) {
     if (!a.server.empty() && a.userName.empty())
-        return SaveServerResult{false, n,
-                                Format("Mailbox %d has a server %s but no mailbox", n, a.server.c_str()),
-                                AccountField::UserName};
+        return SaveServerResult{
+            false, n, Format("Mailbox %d has a server %s but no mailbox", n, a.server.c_str()),
+            AccountField::UserName};
     if (a.server.empty() && !a.userName.empty())
         return SaveServerResult{false, n,
                                 Format("Mailbox %d %s has a blank server", n, a.userName.c_str()),
@@ -68,7 +74,8 @@ SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table) {
 namespace {
 
 std::string ReadPassword(const SettingsStore& user, int n) {
-    std::string scrambled = DecodeStoredPassword(user.ReadString(keys::ServerSection, PasswdKey(n), ""));
+    std::string scrambled =
+        DecodeStoredPassword(user.ReadString(keys::ServerSection, PasswdKey(n), ""));
     // Anything longer was not written by us; an empty password asks the user again.
     if (scrambled.size() > kMaxPasswordLength) return {};
     return UnscrambleText(scrambled, n);
@@ -115,8 +122,8 @@ std::vector<ChooserEntry> ChooserEntries(const MailboxTable& table) {
     for (int n = 1; n <= keys::MailboxSlots; ++n) {
         const MailboxAccount& a = table.slot(n);
         if (a.server.empty()) continue;
-        out.push_back({n, Format("%d) Mailbox %s - Server %s", n, a.userName.c_str(),
-                                 a.server.c_str())});
+        out.push_back(
+            {n, Format("%d) Mailbox %s - Server %s", n, a.userName.c_str(), a.server.c_str())});
     }
     return out;
 }

@@ -44,8 +44,12 @@ int HexValue(char c) {
 
 }  // namespace
 
-std::string ScrambleText(std::string_view text, int key) { return Walk<true>(text, key); }
-std::string UnscrambleText(std::string_view text, int key) { return Walk<false>(text, key); }
+std::string ScrambleText(std::string_view text, int key) {
+    return Walk<true>(text, key);
+}
+std::string UnscrambleText(std::string_view text, int key) {
+    return Walk<false>(text, key);
+}
 
 std::string EncodeStoredPassword(std::string_view scrambled) {
     if (scrambled.empty()) return {};

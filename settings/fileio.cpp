@@ -12,7 +12,9 @@ namespace kelvane {
 
 namespace {
 
-std::string SystemText(int err) { return std::strerror(err); }
+std::string SystemText(int err) {
+    return std::strerror(err);
+}
 
 }  // namespace
 

@@ -35,11 +35,21 @@ std::string Quote(std::string_view v) {
     for (char c : v) {
         auto u = static_cast<unsigned char>(c);
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (u < 0x20 || u == 0x7F) {
                     out += "\\x";
@@ -74,11 +84,26 @@ std::string Unquote(std::string_view inner) {
         }
         char n = inner[i + 1];
         switch (n) {
-            case '\\': out += '\\'; ++i; break;
-            case '"': out += '"'; ++i; break;
-            case 'n': out += '\n'; ++i; break;
-            case 'r': out += '\r'; ++i; break;
-            case 't': out += '\t'; ++i; break;
+            case '\\':
+                out += '\\';
+                ++i;
+                break;
+            case '"':
+                out += '"';
+                ++i;
+                break;
+            case 'n':
+                out += '\n';
+                ++i;
+                break;
+            case 'r':
+                out += '\r';
+                ++i;
+                break;
+            case 't':
+                out += '\t';
+                ++i;
+                break;
             case 'x':
                 if (i + 3 < inner.size() && HexDigit(inner[i + 2]) >= 0 &&
                     HexDigit(inner[i + 3]) >= 0) {
@@ -88,7 +113,8 @@ std::string Unquote(std::string_view inner) {
                     out += c;
                 }
                 break;
-            default: out += c;
+            default:
+                out += c;
         }
     }
     return out;
@@ -96,8 +122,10 @@ std::string Unquote(std::string_view inner) {
 
 std::string_view TrimBlanks(std::string_view s) {
     std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+        --e;
     return s.substr(b, e - b);
 }
 
@@ -121,7 +149,9 @@ std::string Locations::DefaultUserStore() {
     return JoinPath(base, "Brennick Corporation/Kelvane/10.ini");
 }
 
-Locations Locations::Default() { return Locations{ExecutableFolder(), DefaultUserStore()}; }
+Locations Locations::Default() {
+    return Locations{ExecutableFolder(), DefaultUserStore()};
+}
 
 std::string Locations::ProgramFile(std::string_view name) const {
     return JoinPath(programDir, name);
@@ -145,7 +175,8 @@ IniDocument IniDocument::Parse(std::string_view text) {
         }
         std::string_view t = TrimBlanks(line);
         if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
-            doc.sections_.push_back(Section{std::string(TrimBlanks(t.substr(1, t.size() - 2))), {}});
+            doc.sections_.push_back(
+                Section{std::string(TrimBlanks(t.substr(1, t.size() - 2))), {}});
             continue;
         }
         auto eq = t.find('=');
@@ -221,7 +252,8 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     }
     // Keep new keys before trailing blank lines of the section.
     auto at = s->entries.end();
-    while (at != s->entries.begin() && std::prev(at)->raw && TrimBlanks(std::prev(at)->value).empty())
+    while (at != s->entries.begin() && std::prev(at)->raw &&
+           TrimBlanks(std::prev(at)->value).empty())
         --at;
     s->entries.insert(at, Entry{std::string(key), std::string(value), false});
 }
@@ -240,7 +272,8 @@ bool IniDocument::Remove(std::string_view section, std::string_view key) {
 
 std::vector<std::string> IniDocument::Sections() const {
     std::vector<std::string> out;
-    for (std::size_t i = 1; i < sections_.size(); ++i) out.push_back(sections_[i].name);
+    for (std::size_t i = 1; i < sections_.size(); ++i)
+        out.push_back(sections_[i].name);
     return out;
 }
 

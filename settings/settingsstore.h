@@ -36,7 +36,7 @@ struct Locations {
 // the plain "key=value" form (line breaks, surrounding blanks, quotes) are
 // written quoted with backslash escapes.
 class IniDocument {
-public:
+  public:
     static IniDocument Parse(std::string_view text);
     std::string Serialize() const;
 
@@ -47,7 +47,7 @@ public:
     std::vector<std::string> Sections() const;
     std::vector<std::string> Keys(std::string_view section) const;
 
-private:
+  private:
     struct Entry {
         std::string key;
         std::string value;  // the whole line when raw
@@ -64,7 +64,7 @@ private:
 };
 
 class SettingsStore {
-public:
+  public:
     enum class Kind {
         User,    // the registry stand-in: errors name the key
         Program  // Kelvane.ini: errors name the file; values read back at most 1023 bytes
@@ -97,7 +97,7 @@ public:
     const std::string& Path() const { return path_; }
     Kind StoreKind() const { return kind_; }
 
-private:
+  private:
     SettingsStore(Kind kind, std::string path);
     void Load();
     std::string WriteError(std::string_view key) const;

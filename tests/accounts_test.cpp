@@ -15,7 +15,8 @@ TEST(Scramble, RoundTripsEveryLengthAndByte) {
     for (int slot = 1; slot <= 12; ++slot) {
         for (std::size_t len : {0u, 1u, 7u, 64u, 255u}) {
             std::string p;
-            for (std::size_t i = 0; i < len; ++i) p += static_cast<char>((i * 37 + slot) & 0xFF);
+            for (std::size_t i = 0; i < len; ++i)
+                p += static_cast<char>((i * 37 + slot) & 0xFF);
             std::string s = ScrambleText(p, slot);
             ASSERT_EQ(s.size(), p.size());
             EXPECT_EQ(UnscrambleText(s, slot), p) << "slot " << slot << " len " << len;
@@ -31,7 +32,8 @@ TEST(Scramble, RoundTripsEveryLengthAndByte) {
 TEST(Scramble, StoredFormKeepsZeroAndUnprintableBytes) {
     const std::string scrambled("\0\x01\xff z\n", 6);
     std::string stored = EncodeStoredPassword(scrambled);
-    for (char c : stored) EXPECT_TRUE(c > 32 && c < 127) << int(c);
+    for (char c : stored)
+        EXPECT_TRUE(c > 32 && c < 127) << int(c);
     EXPECT_EQ(DecodeStoredPassword(stored), scrambled);
     EXPECT_EQ(EncodeStoredPassword(""), "");
     EXPECT_EQ(DecodeStoredPassword(""), "");
@@ -40,7 +42,7 @@ TEST(Scramble, StoredFormKeepsZeroAndUnprintableBytes) {
 }
 
 class AccountsTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::string path = dir.file("10.ini");
     SettingsStore store() { return SettingsStore::OpenUser(path); }
@@ -86,13 +88,19 @@ TEST_F(AccountsTest, ValidationStopsAtTheFirstBadSlot) {
         const char* message;
         AccountField focus;
     } rows[] = {
-        {"no password", {"pop.x", "joe", ""}, "Mailbox 3 - there is no password set",
+        {"no password",
+         {"pop.x", "joe", ""},
+         "Mailbox 3 - there is no password set",
          AccountField::Password},
-        {"server only", {"pop.x", "", "pw"}, "Mailbox 3 has a server pop.x but no mailbox",
+        {"server only",
+         {"pop.x", "", "pw"},
+         "Mailbox 3 has a server pop.x but no mailbox",
          AccountField::UserName},
         {"user only", {"", "joe", "pw"}, "Mailbox 3 joe has a blank server", AccountField::Server},
-        {"overlong password", {"pop.x", "joe", std::string(256, 'p')},
-         "Mailbox 3 - the password is longer than 255 characters", AccountField::Password},
+        {"overlong password",
+         {"pop.x", "joe", std::string(256, 'p')},
+         "Mailbox 3 - the password is longer than 255 characters",
+         AccountField::Password},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -16,9 +16,9 @@ const std::string kStore = "/Brennick Corporation/Kelvane/10.ini";
 
 TEST(CliMailbox, SetListClearNeverShowingThePassword) {
     TempDir home;
-    auto r = RunCli({"mailbox", "set", "2", "--server", "pop.example.com", "--user", "bob",
-                     "--password-stdin"},
-                    home.path(), "s3cr3t-pw\r\nignored\n");
+    auto r = RunCli(
+        {"mailbox", "set", "2", "--server", "pop.example.com", "--user", "bob", "--password-stdin"},
+        home.path(), "s3cr3t-pw\r\nignored\n");
     ASSERT_EQ(r.status, 0) << r.err;
     r = RunCli({"mailbox", "default", "2"}, home.path());
     ASSERT_EQ(r.status, 0) << r.err;

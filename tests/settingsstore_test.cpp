@@ -20,13 +20,24 @@ TEST(StoredInteger, DecodesAsTheStoresDo) {
         bool ok;
         int32_t value;
     } rows[] = {
-        {"30", true, 30},         {"-7", true, -7},        {"+4", true, 4},
-        {"0x1E", true, 30},       {"0X1e", true, 30},      {"0xFFFFFFFF", true, -1},
-        {"0x0000000010", true, 16}, {"0x", false, 0},      {"0x1G", false, 0},
-        {"ten", false, 0},        {"", false, 0},          {" 5", false, 0},
-        {"5 ", false, 0},         {"2147483647", true, 2147483647},
-        {"-2147483648", true, INT32_MIN},                  {"2147483648", false, 0},
-        {"99999999999999999999", false, 0},                {"0x123456789", false, 0},
+        {"30", true, 30},
+        {"-7", true, -7},
+        {"+4", true, 4},
+        {"0x1E", true, 30},
+        {"0X1e", true, 30},
+        {"0xFFFFFFFF", true, -1},
+        {"0x0000000010", true, 16},
+        {"0x", false, 0},
+        {"0x1G", false, 0},
+        {"ten", false, 0},
+        {"", false, 0},
+        {" 5", false, 0},
+        {"5 ", false, 0},
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, INT32_MIN},
+        {"2147483648", false, 0},
+        {"99999999999999999999", false, 0},
+        {"0x123456789", false, 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.text);
@@ -103,8 +114,17 @@ TEST(SettingsStore, WritesAreSeenByTheNextBatchAndKeepOtherValues) {
 TEST(SettingsStore, AnyTextSurvivesTheFile) {
     TempDir dir;
     const std::string values[] = {
-        "", " leading", "trailing\t", "\"quoted\"", "a\r\nb", "back\\slash", "x=y;z",
-        std::string("nul\0byte", 8), "\x01\x7f\xe9\xff", "[Section]", "  ",
+        "",
+        " leading",
+        "trailing\t",
+        "\"quoted\"",
+        "a\r\nb",
+        "back\\slash",
+        "x=y;z",
+        std::string("nul\0byte", 8),
+        "\x01\x7f\xe9\xff",
+        "[Section]",
+        "  ",
     };
     {
         SettingsStore s = SettingsStore::OpenUser(dir.file("u.ini"));
@@ -119,7 +139,8 @@ TEST(SettingsStore, AnyTextSurvivesTheFile) {
 
 TEST(SettingsStore, HandWrittenCommentsSurviveAWrite) {
     TempDir dir;
-    WriteFile(dir.file("Kelvane.ini"), "; my limits\n[Smaller]\n# keep\nNum=9\n\n[Known]\nQMonitor=1\n");
+    WriteFile(dir.file("Kelvane.ini"),
+              "; my limits\n[Smaller]\n# keep\nNum=9\n\n[Known]\nQMonitor=1\n");
     SettingsStore s = SettingsStore::OpenProgram(dir.file("Kelvane.ini"));
     keys::Write(s, keys::SmallerCheck, false);
     EXPECT_EQ(ReadFile(dir.file("Kelvane.ini")),
@@ -180,8 +201,7 @@ TEST(SettingsStore, FailedProgramWriteNamesTheFileAndKeepsTheOld) {
     EXPECT_EQ(ReadFile(good), "[Smaller]\nNum=10\n");
     int leftovers = 0;
     for (auto& e : std::filesystem::directory_iterator(dir.path()))
-        if (e.path().filename().string().find(".tmp-") != std::string::npos &&
-            !e.is_directory())
+        if (e.path().filename().string().find(".tmp-") != std::string::npos && !e.is_directory())
             ++leftovers;
     EXPECT_EQ(leftovers, 0);
 }

@@ -31,7 +31,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::file(std::string_view name) const { return path_ + "/" + std::string(name); }
+std::string TempDir::file(std::string_view name) const {
+    return path_ + "/" + std::string(name);
+}
 
 void WriteFile(const std::string& path, std::string_view data) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -62,7 +64,8 @@ RunResult RunCli(const std::vector<std::string>& args, const std::string& config
         std::string exe = KELVANE_CLI_PATH;
         argv.push_back(exe.data());
         std::vector<std::string> copy = args;
-        for (auto& a : copy) argv.push_back(a.data());
+        for (auto& a : copy)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         execv(exe.c_str(), argv.data());
         _exit(127);

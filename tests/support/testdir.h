@@ -10,7 +10,7 @@
 namespace kelvane::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(std::string_view name) const;  // path of a file inside
 
-private:
+  private:
     std::string path_;
 };
 
