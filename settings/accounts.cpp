@@ -150,4 +150,10 @@ std::vector<std::string> FirstRunHeaderRule(const std::string& slot1User) {
     return {"", "To does not contain", slot1User + " - MailBox #1", "No", "Yes", "0"};
 }
 
+void AddFirstRunHeaderRule(SpamSettings& spam, const MailboxTable& table,
+                           const std::string& programDir) {
+    spam.HeaderRule.InsertRow(1, FirstRunHeaderRule(table.slot(1).userName));
+    spam.Savesettings(programDir, SaveMode::Explicit);
+}
+
 }  // namespace kelvane

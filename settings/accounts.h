@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mail/popsettings.h"
+#include "rules/spamsettings.h"
 #include "settings/settingsstore.h"
 
 namespace kelvane {
@@ -86,5 +87,8 @@ std::optional<int> ChooserNumber(const std::string& entry);
 bool IsNewUser(const MailboxTable& table);
 // The header rule added once for a new user: mail not addressed to slot 1.
 std::vector<std::string> FirstRunHeaderRule(const std::string& slot1User);
+// Puts that rule first in the header list and saves the rule set at once.
+void AddFirstRunHeaderRule(SpamSettings& spam, const MailboxTable& table,
+                           const std::string& programDir);
 
 }  // namespace kelvane

@@ -169,3 +169,18 @@ TEST(Accounts, FirstRunHeaderRule) {
                                         "0"}));
     EXPECT_EQ(FirstRunHeaderRule("")[2], " - MailBox #1");
 }
+
+TEST(Accounts, FirstRunHeaderRuleGoesFirstAndIsSaved) {
+    TempDir dir;
+    SpamSettings spam;
+    spam.readSettings(dir.path());
+    spam.HeaderRule.AppendRow({"", "Contains", "X-Mailer: Floodgate", "No", "Yes", "3"});
+    MailboxTable t;
+    t.slot(1).userName = "bob";
+    AddFirstRunHeaderRule(spam, t, dir.path());
+    SpamSettings back;
+    back.readSettings(dir.path());
+    EXPECT_EQ(back.HeaderRule.Cell(1, 1), "To does not contain");
+    EXPECT_EQ(back.HeaderRule.Cell(2, 1), "bob - MailBox #1");
+    EXPECT_EQ(back.HeaderRule.Cell(2, 2), "X-Mailer: Floodgate");
+}
