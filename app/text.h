@@ -46,6 +46,14 @@ inline int AsciiICompare(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
+// The value of a hexadecimal digit of either case, or -1.
+constexpr int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 // Trimming removes leading and trailing bytes with codes 0 to 32.
 inline std::string_view TrimView(std::string_view s) {
     std::size_t b = 0, e = s.size();

@@ -81,13 +81,6 @@ std::optional<std::string> DecodeBase64(std::string_view s) {
     return out;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // An "=" that is not followed by two hexadecimal digits stands for itself.
 std::string DecodeQ(std::string_view s) {
     std::string out;

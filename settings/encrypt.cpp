@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "app/error.h"
+#include "app/text.h"
 
 namespace kelvane {
 
@@ -33,13 +34,6 @@ std::string Walk(std::string_view text, int key) {
         k = ((c + k) * kMultiplier + kIncrement) & 0xFFFF;
     }
     return out;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 }  // namespace

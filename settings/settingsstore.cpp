@@ -64,13 +64,6 @@ std::string Quote(std::string_view v) {
     return out;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The inverse of Quote; an unknown escape keeps its backslash, so a
 // hand-written quoted value with backslashes reads as written.
 std::string Unquote(std::string_view inner) {
@@ -105,9 +98,9 @@ std::string Unquote(std::string_view inner) {
                 ++i;
                 break;
             case 'x':
-                if (i + 3 < inner.size() && HexDigit(inner[i + 2]) >= 0 &&
-                    HexDigit(inner[i + 3]) >= 0) {
-                    out += static_cast<char>(HexDigit(inner[i + 2]) * 16 + HexDigit(inner[i + 3]));
+                if (i + 3 < inner.size() && HexValue(inner[i + 2]) >= 0 &&
+                    HexValue(inner[i + 3]) >= 0) {
+                    out += static_cast<char>(HexValue(inner[i + 2]) * 16 + HexValue(inner[i + 3]));
                     i += 3;
                 } else {
                     out += c;
@@ -299,7 +292,7 @@ bool ParseStoredInteger(std::string_view text, int32_t& out) {
             if (digits.size() > 8) return false;
         }
         for (char c : digits) {
-            int d = HexDigit(c);
+            int d = HexValue(c);
             if (d < 0) return false;
             v = v * 16 + static_cast<unsigned>(d);
         }
