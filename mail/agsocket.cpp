@@ -1,0 +1,760 @@
+#include "mail/agsocket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace kelvane {
+
+// ---------------------------------------------------------------- texts
+
+std::string_view TransportErrorText(int id) {
+    switch (id) {
+        case kErrTimedOut:
+            return kTextTimedOut;
+        case kErrCanceled:
+            return kTextCanceled;
+        case kErrServerRequired:
+            return kTextServerRequired;
+        case kErrWinsockVersion:
+            return kTextWinsockVersion;
+        case kErrResolveHost:
+            return kTextResolveHost;
+        case kErrServiceRequired:
+            return kTextServiceRequired;
+        case kErrNotConnected:
+            return kTextNotConnected;
+        case kErrFunctionNotFound:
+            return kTextFunctionNotFound;
+        case kErrWinsockNotLoaded:
+            return kTextWinsockNotLoaded;
+        case kErrWinsockNotFound:
+            return kTextWinsockNotFound;
+        case kErrLineTooLong:
+            return kTextLineTooLong;
+        default:
+            return {};
+    }
+}
+
+std::string SystemErrorText(int code) {
+    const char* text = nullptr;
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+    text = strerrordesc_np(code);  // null for an unknown code, unlike strerror
+#else
+    text = std::strerror(code);
+#endif
+    if (text == nullptr || *text == '\0') return "Error #" + std::to_string(code);
+    return text;
+}
+
+std::string ResolverErrorText(int code) {
+    const char* text = gai_strerror(code);
+    if (text == nullptr || *text == '\0') return "Error #" + std::to_string(code);
+    return text;
+}
+
+int TransferPercent(std::int64_t done, std::int64_t expected) {
+    if (expected < 1) return -1;
+    const std::int64_t scaled = done * 100;
+    std::int64_t q = scaled / expected;
+    const std::int64_t twice = (scaled % expected) * 2;
+    if (twice > expected || (twice == expected && (q & 1) != 0)) ++q;
+    return static_cast<int>(q);
+}
+
+// ---------------------------------------------------------------- clock
+
+namespace {
+
+class SteadyClockImpl : public Clock {
+  public:
+    std::int64_t NowMs() const override {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+};
+
+bool WouldBlock(int err) {
+    return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+}
+
+// "123", "+123" or "-123" within 32 bits.
+bool ParseInt(std::string_view text, long long& value) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return false;
+    long long v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+        if (v > 2147483648LL) return false;
+    }
+    if (negative) v = -v;
+    if (v > 2147483647LL) return false;
+    value = v;
+    return true;
+}
+
+struct ServerParts {
+    std::string host;
+    std::string_view port;
+    bool hasPort = false;
+};
+
+// "host", "host:port", "[v6]", "[v6]:port"; a bare IPv6 literal (two or
+// more colons, no brackets) is all host.
+ServerParts SplitServer(std::string_view server) {
+    ServerParts parts;
+    if (!server.empty() && server.front() == '[') {
+        const auto close = server.find(']');
+        if (close != std::string_view::npos) {
+            parts.host = std::string(server.substr(1, close - 1));
+            const auto rest = server.substr(close + 1);
+            if (!rest.empty() && rest.front() == ':') {
+                parts.port = rest.substr(1);
+                parts.hasPort = true;
+            }
+            return parts;
+        }
+    }
+    const auto colon = server.find(':');
+    if (colon != std::string_view::npos && server.find(':', colon + 1) != std::string_view::npos) {
+        parts.host = std::string(server);
+        return parts;
+    }
+    parts.host = std::string(server.substr(0, colon));
+    if (colon != std::string_view::npos) {
+        parts.port = server.substr(colon + 1);
+        parts.hasPort = true;
+    }
+    return parts;
+}
+
+}  // namespace
+
+const Clock& SteadyClock() {
+    static const SteadyClockImpl clock;
+    return clock;
+}
+
+// ---------------------------------------------------------------- TTimeCounter
+
+TTimeCounter::TTimeCounter(const Clock* clock) : clock_(clock ? clock : &SteadyClock()) {}
+
+void TTimeCounter::SetClock(const Clock* clock) {
+    clock_ = clock ? clock : &SteadyClock();
+}
+
+void TTimeCounter::Start() {
+    remaining_ = limit_;
+    running_ = true;
+    nextTickMs_ = clock_->NowMs() + 1000;
+}
+
+void TTimeCounter::Stop() {
+    Tick();
+    running_ = false;
+}
+
+void TTimeCounter::Tick() {
+    if (!running_) return;
+    const std::int64_t now = clock_->NowMs();
+    if (now < nextTickMs_) return;
+    const std::int64_t ticks = (now - nextTickMs_) / 1000 + 1;
+    nextTickMs_ += ticks * 1000;
+    const std::int64_t left = static_cast<std::int64_t>(remaining_) - ticks;
+    remaining_ = left < -1000000 ? -1000000 : static_cast<int>(left);
+    if (remaining_ <= 0) expired_ = true;
+}
+
+bool TTimeCounter::Expired() {
+    Tick();
+    return expired_;
+}
+
+int TTimeCounter::Remaining() {
+    Tick();
+    return remaining_;
+}
+
+// ---------------------------------------------------------------- host lookup
+
+// Shared between the socket and the resolver thread, so an abandoned lookup
+// can finish on its own after the socket has gone.
+struct TagSocket::Lookup {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    int error = 0;  // getaddrinfo code
+    int systemError = 0;
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+
+// ---------------------------------------------------------------- TagSocket
+
+TagSocket::TagSocket(std::string serviceName, int defaultPort)
+    : serviceName_(std::move(serviceName)), defaultPort_(defaultPort) {}
+
+TagSocket::~TagSocket() {
+    CloseHandle();
+}
+
+void TagSocket::CloseHandle() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void TagSocket::Pump() {
+    if (pump_) pump_();
+}
+
+void TagSocket::Fire(const Notify& event) {
+    if (event) event(*this);
+}
+
+void TagSocket::ResetState() {
+    readable_ = writable_ = connectedEvent_ = closed_ = false;
+    error_ = false;
+    errorCode_ = 0;
+    cancel_ = false;
+    lookup_.reset();
+    counter_.ClearExpired();
+}
+
+int TagSocket::ReplyCode(std::string_view line) const {
+    long long value = 0;
+    if (!ParseInt(line.substr(0, 3), value)) return -1;
+    return static_cast<int>(value);
+}
+
+// ---- raising
+
+void TagSocket::RaiseError(int code, const std::string& text) {
+    counter_.Stop();
+    if (OnError) OnError(*this, text);
+    throw SocketError(text, code);
+}
+
+void TagSocket::RaiseErrorId(int id) {
+    RaiseError(id, std::string(TransportErrorText(id)));
+}
+
+void TagSocket::RaiseSystemError(int code) {
+    if (code == 0) return;
+    counter_.Stop();
+    const std::string text = SystemErrorText(code);
+    if (OnError) OnError(*this, text);
+    if (code == ECONNRESET) Close();
+    throw SocketError(text, code);
+}
+
+void TagSocket::RaiseErrorFlag() {
+    if (errorDomain_ == Domain::Resolver) {
+        RaiseError(errorCode_, ResolverErrorText(errorCode_));
+    }
+    RaiseSystemError(errorCode_);
+}
+
+void TagSocket::RaiseTimeOut() {
+    counter_.Stop();
+    if (OnError) OnError(*this, std::string(kTextTimedOut));
+    lookup_.reset();
+    Close();
+    throw TimeOutError();
+}
+
+void TagSocket::RaiseCancel() {
+    counter_.Stop();
+    if (OnError) OnError(*this, std::string(kTextCanceled));
+    throw CancelError();
+}
+
+void TagSocket::SetErrorFlag(int code, Domain domain) {
+    if (code == 0) return;
+    error_ = true;
+    errorCode_ = code;
+    errorDomain_ = domain;
+}
+
+// ---- waiting
+
+void TagSocket::WaitUntil(const std::function<bool()>& done, bool watchError,
+                          const std::function<void()>& idle) {
+    counter_.Start();
+    for (;;) {
+        Pump();
+        if (done() || cancel_ || counter_.Expired() || (watchError && error_)) break;
+        idle();
+    }
+    counter_.Stop();
+}
+
+// Sleeps up to one pump interval, or less when the socket shows one of the
+// events. A socket whose peer has closed is not polled for reading again:
+// it would report readable at once, for ever.
+void TagSocket::IdleOnSocket(short events) {
+    pollfd p{};
+    p.fd = fd_;
+    p.events = events;
+    if (fd_ < 0 || events == 0 || (events == POLLIN && closed_)) p.fd = -1;
+    ::poll(&p, 1, kPumpIntervalMs);
+}
+
+// Readable means bytes are waiting; an orderly close only sets the closed flag.
+void TagSocket::WatchReadable() {
+    if (fd_ < 0 || closed_) {
+        IdleOnSocket(0);
+        return;
+    }
+    IdleOnSocket(POLLIN);
+    char byte;
+    const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+        readable_ = true;
+    } else if (n == 0) {
+        closed_ = true;
+    } else if (!WouldBlock(errno)) {
+        SetErrorFlag(errno, Domain::System);
+    }
+}
+
+void TagSocket::WatchConnect() {
+    pollfd p{};
+    p.fd = fd_;
+    p.events = POLLOUT;
+    if (fd_ < 0) p.fd = -1;
+    if (::poll(&p, 1, kPumpIntervalMs) <= 0 || p.fd < 0) return;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err != 0) {
+        SetErrorFlag(err, Domain::System);
+    } else if (p.revents & POLLOUT) {
+        connectedEvent_ = writable_ = true;
+    }
+}
+
+// ---- Open
+
+void TagSocket::Open() {
+    if (ras_) ras_->Connect();
+    Fire(OnOpen);
+    if (server_.empty()) RaiseErrorId(kErrServerRequired);
+
+    const ServerParts parts = SplitServer(server_);
+    char name[512] = {};
+    if (::gethostname(name, sizeof name - 1) == 0) {
+        localHost_ = name;
+    } else {
+        localHost_ = parts.host;
+    }
+    ResolveHost(parts.host);
+    ResolvePort(parts.port, parts.hasPort);
+    CreateSocket();
+}
+
+void TagSocket::ResolveHost(const std::string& host) {
+    remoteLen_ = 0;
+    remote_ = {};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&remote_);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&remote_);
+    if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        remoteLen_ = sizeof(sockaddr_in);
+    } else if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        remoteLen_ = sizeof(sockaddr_in6);
+    } else {
+        // getaddrinfo blocks and cannot be interrupted, so it runs on a
+        // thread of its own; the waiting stays here, pumping as every wait.
+        auto job = std::make_shared<Lookup>();
+        try {
+            std::thread([job, host] {
+                addrinfo hints{};
+                hints.ai_family = AF_UNSPEC;
+                hints.ai_socktype = SOCK_STREAM;
+                addrinfo* result = nullptr;
+                const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+                const int sysErr = errno;
+                std::lock_guard lock(job->mutex);
+                job->error = rc;
+                if (rc == EAI_SYSTEM) job->systemError = sysErr;
+                if (rc == 0) {
+                    for (const addrinfo* a = result; a; a = a->ai_next) {
+                        if ((a->ai_family == AF_INET || a->ai_family == AF_INET6) &&
+                            a->ai_addrlen <= sizeof job->address) {
+                            std::memcpy(&job->address, a->ai_addr, a->ai_addrlen);
+                            job->length = a->ai_addrlen;
+                            break;
+                        }
+                    }
+                    ::freeaddrinfo(result);
+                }
+                job->done = true;
+                job->finished.notify_all();
+            }).detach();
+        } catch (const std::system_error& e) {
+            RaiseSystemError(e.code().value() ? e.code().value() : EAGAIN);
+        }
+        lookup_ = job;
+
+        bool resolved = false;
+        WaitUntil(
+            [&] {
+                std::lock_guard lock(job->mutex);
+                return resolved = job->done;
+            },
+            false,
+            [&] {
+                std::unique_lock lock(job->mutex);
+                job->finished.wait_for(lock, std::chrono::milliseconds(kPumpIntervalMs),
+                                       [&] { return job->done; });
+            });
+        lookup_.reset();
+        if (resolved) {
+            std::lock_guard lock(job->mutex);
+            if (job->error == EAI_SYSTEM && job->systemError != 0) {
+                SetErrorFlag(job->systemError, Domain::System);
+            } else {
+                SetErrorFlag(job->error, Domain::Resolver);
+            }
+            if (job->error == 0) {
+                remote_ = job->address;
+                remoteLen_ = job->length;
+            }
+        }
+        if (error_) RaiseErrorFlag();
+        if (counter_.Expired()) RaiseTimeOut();
+        if (cancel_) RaiseCancel();
+    }
+    if (remoteLen_ == 0) RaiseErrorId(kErrResolveHost);
+
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* raw = remote_.ss_family == AF_INET ? static_cast<const void*>(&v4->sin_addr)
+                                                   : static_cast<const void*>(&v6->sin6_addr);
+    remoteText_ = ::inet_ntop(remote_.ss_family, raw, text, sizeof text) ? text : "";
+}
+
+void TagSocket::ResolvePort(std::string_view portText, bool hasPort) {
+    long long value = 0;
+    if (hasPort && ParseInt(portText, value) && (value & 0xFFFF) != 0) {
+        port_ = static_cast<std::uint16_t>(value & 0xFFFF);
+    } else {
+        if (serviceName_.empty()) RaiseErrorId(kErrServiceRequired);
+        if (cancel_) RaiseCancel();
+        // The services database is a local file: read at once, no wait.
+        servent entry{};
+        servent* found = nullptr;
+        char buffer[1024];
+        if (::getservbyname_r(serviceName_.c_str(), "tcp", &entry, buffer, sizeof buffer, &found) ==
+                0 &&
+            found != nullptr) {
+            port_ = ntohs(static_cast<std::uint16_t>(found->s_port));
+        } else {
+            port_ = static_cast<std::uint16_t>(defaultPort_ & 0xFFFF);
+        }
+    }
+    if (remote_.ss_family == AF_INET) {
+        reinterpret_cast<sockaddr_in*>(&remote_)->sin_port = htons(port_);
+    } else {
+        reinterpret_cast<sockaddr_in6*>(&remote_)->sin6_port = htons(port_);
+    }
+}
+
+void TagSocket::CreateSocket() {
+    CloseHandle();  // a second Open must not leak the first handle
+    const int fd = ::socket(remote_.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) RaiseSystemError(errno);
+    fd_ = fd;
+}
+
+// ---- Connect
+
+void TagSocket::Connect() {
+    if (cancel_) RaiseCancel();
+    if (!Connected()) RaiseErrorId(kErrNotConnected);
+    counter_.Start();
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&remote_), remoteLen_) == 0) {
+        connectedEvent_ = writable_ = true;
+    } else if (errno != EINPROGRESS && errno != EINTR) {
+        RaiseSystemError(errno);
+    }
+    WaitUntil([&] { return connectedEvent_; }, true, [&] { WatchConnect(); });
+    if (cancel_) RaiseCancel();
+    if (counter_.Expired()) RaiseTimeOut();
+    if (error_) RaiseErrorFlag();
+}
+
+// ---- SendLine
+
+void TagSocket::SendLine(std::string_view text) {
+    if (!Connected()) RaiseErrorId(kErrNotConnected);
+    std::string data(text);
+    data += "\r\n";
+    std::size_t sent = 0;
+    counter_.Start();
+    for (;;) {
+        Pump();
+        bool blocked = false;
+        if (!cancel_ && Connected()) {
+            const ssize_t n =
+                ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n >= 0) {
+                sent += static_cast<std::size_t>(n);
+            } else if (WouldBlock(errno)) {
+                blocked = true;
+            } else if (!cancel_) {
+                RaiseSystemError(errno);
+            }
+        }
+        Pump();
+        if (sent == data.size() || cancel_ || counter_.Expired()) break;
+        if (blocked) IdleOnSocket(POLLOUT);
+    }
+    counter_.Stop();
+    if (counter_.Expired()) RaiseTimeOut();
+    if (cancel_) RaiseCancel();
+}
+
+// ---- ReadReply
+
+int TagSocket::ReadReply(std::string& line) {
+    line.clear();
+    lastReply_.clear();
+    if (!Connected()) RaiseErrorId(kErrNotConnected);
+
+    readable_ = false;
+    WaitUntil([&] { return readable_; }, true, [&] { WatchReadable(); });
+    if (cancel_) RaiseCancel();
+    if (counter_.Expired()) RaiseTimeOut();
+    if (error_) RaiseErrorFlag();
+    counter_.Start();
+    readable_ = false;
+    Pump();
+
+    // Look at what is waiting, then take no more than up to the line feed, so
+    // a block that follows in the same packet stays in the socket.
+    char buffer[kMaxReplyLine + 1];
+    std::string got;
+    bool lineFeed = false;
+    for (;;) {
+        if (cancel_ || counter_.Expired() || !Connected()) break;
+        const std::size_t room = sizeof buffer - got.size();
+        const ssize_t seen = ::recv(fd_, buffer, room, MSG_PEEK | MSG_DONTWAIT);
+        if (seen == 0) {
+            closed_ = true;
+            break;
+        }
+        if (seen < 0) {
+            if (!WouldBlock(errno)) {
+                if (!cancel_) RaiseSystemError(errno);
+                break;
+            }
+            IdleOnSocket(POLLIN);
+            Pump();
+            continue;
+        }
+        const void* lf = std::memchr(buffer, '\n', static_cast<std::size_t>(seen));
+        const std::size_t take =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - buffer) + 1
+               : static_cast<std::size_t>(seen);
+        const ssize_t n = ::recv(fd_, buffer, take, MSG_DONTWAIT);
+        if (n < 0) {
+            if (!WouldBlock(errno) && !cancel_) RaiseSystemError(errno);
+            continue;
+        }
+        got.append(buffer, static_cast<std::size_t>(n));
+        if (!got.empty() && got.back() == '\n') {
+            lineFeed = true;
+            break;
+        }
+        if (got.size() >= sizeof buffer) {
+            // The rest of this line would be read as the next reply.
+            counter_.Stop();
+            if (OnError) OnError(*this, std::string(kTextLineTooLong));
+            Close();
+            throw SocketError(std::string(kTextLineTooLong), kErrLineTooLong);
+        }
+        Pump();
+    }
+    counter_.Stop();
+
+    int result = -1;
+    if (lineFeed) {
+        while (!got.empty() && (got.back() == '\r' || got.back() == '\n'))
+            got.pop_back();
+        lastReply_ = got;
+        line = got;
+        result = ReplyCode(line);
+    }
+    if (counter_.Expired()) RaiseTimeOut();
+    if (cancel_) RaiseCancel();
+    return result;
+}
+
+int TagSocket::ReadReply() {
+    std::string line;
+    return ReadReply(line);
+}
+
+int TagSocket::ReadMultiReply() {
+    std::string line;
+    const int code = ReadReply(line);
+    if (code > 0 && line.size() > 3 && line[3] == '-') {
+        while (!closed_) {
+            std::string next;
+            const int c = ReadReply(next);
+            if (c == code && next.size() > 3 && next[3] == ' ') break;
+        }
+    }
+    return code;
+}
+
+// ---- ReadData
+
+void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize) {
+    if (!Connected()) RaiseErrorId(kErrNotConnected);
+
+    readable_ = false;
+    WaitUntil([&] { return readable_; }, true, [&] { WatchReadable(); });
+    if (cancel_) RaiseCancel();
+    if (counter_.Expired()) RaiseTimeOut();
+    if (error_) RaiseErrorFlag();
+    readable_ = false;
+
+    static constexpr std::string_view kTerminator = "\r\n.\r\n";
+    std::vector<char> buffer(kDataChunk);
+    counter_.Start();
+    for (;;) {
+        ssize_t n = 0;
+        if (!cancel_ && Connected() && !closed_) {
+            n = ::recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (n == 0) {
+                closed_ = true;
+            } else if (n < 0) {
+                if (!WouldBlock(errno) && !cancel_) RaiseSystemError(errno);
+                n = 0;
+            }
+        }
+        const auto before = static_cast<std::int64_t>(stream.size());
+        if (OnProgress) OnProgress(*this, TransferPercent(before, expectedSize), before);
+        bool complete = false;
+        if (n > 0) {
+            stream.append(buffer.data(), static_cast<std::size_t>(n));
+            complete =
+                stream.size() >= kTerminator.size() &&
+                std::string_view(stream).substr(stream.size() - kTerminator.size()) == kTerminator;
+            counter_.Start();  // the limit is on silence, not on the whole block
+        }
+        Pump();
+        if (complete || cancel_ || counter_.Expired()) break;
+        if (n == 0) IdleOnSocket(POLLIN);
+    }
+    counter_.Stop();
+    if (counter_.Expired()) RaiseTimeOut();
+    if (cancel_) RaiseCancel();
+}
+
+// ---- Close and Cancel
+
+void TagSocket::Close() {
+    if (Connected()) {
+        Fire(OnClosing);
+        CloseHandle();
+        Fire(OnClosed);
+    }
+    if (ras_) ras_->HangUp();
+}
+
+void TagSocket::Cancel() {
+    cancel_ = true;
+    Fire(OnCancel);
+    lookup_.reset();  // an abandoned lookup finishes on its thread unseen
+    Close();
+}
+
+// ---------------------------------------------------------------- TLineStream
+
+namespace {
+
+// Splits text into lines; a rest without a line end counts as a line.
+void SplitLines(std::string_view text, std::vector<std::string>& lines) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const auto end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(start));
+            return;
+        }
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+    }
+}
+
+}  // namespace
+
+void TLineStream::SetData(std::string data) {
+    data_ = std::move(data);
+    Reset();
+}
+
+void TLineStream::Reset() {
+    lines_.clear();
+    index_ = 0;
+    pos_ = 0;
+    eof_ = false;
+    lastChunk_ = false;
+}
+
+std::string TLineStream::ReadLine() {
+    if (index_ < lines_.size()) return lines_[index_++];
+    while (!lastChunk_) {
+        const std::size_t n = std::min(kChunkSize, data_.size() - pos_);
+        const std::string_view chunk(data_.data() + pos_, n);
+        if (n < kChunkSize) lastChunk_ = true;
+
+        // Cut after the chunk's last line end; what follows is read again
+        // with the next chunk.
+        std::size_t last = chunk.find_last_of("\r\n");
+        if (!lastChunk_ && last == n - 1 && chunk[last] == '\r') {
+            // Its LF may open the next chunk: keep that pair together.
+            last = last == 0 ? std::string_view::npos : chunk.find_last_of("\r\n", last - 1);
+        }
+        const std::size_t cut = last == std::string_view::npos ? 0 : last + 1;
+        lines_.clear();
+        index_ = 0;
+        if (cut == 0 && !lastChunk_) {
+            // No line end before the chunk's last byte: a line longer than a
+            // chunk is handed out in chunk-sized pieces.
+            pos_ += n;
+            if (chunk.back() == '\r') {
+                lines_.emplace_back(chunk.substr(0, n - 1));
+                if (pos_ < data_.size() && data_[pos_] == '\n') ++pos_;
+            } else {
+                lines_.emplace_back(chunk);
+            }
+        } else {
+            pos_ += cut;
+            SplitLines(chunk.substr(0, cut), lines_);
+        }
+        if (!lines_.empty()) return lines_[index_++];
+    }
+    eof_ = true;
+    return std::string(kEndOfLines);
+}
+
+}  // namespace kelvane

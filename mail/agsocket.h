@@ -1,0 +1,305 @@
+#pragma once
+
+// The TCP transport under the mail clients: host and port resolution,
+// connecting, sending one command line, reading one reply line or a
+// dot-terminated block, closing. Every wait has a time-out and can be
+// cancelled. Everything runs on the caller's thread: each wait keeps calling
+// the owner's event pump, so a Cancel button handled inside the pump can end
+// it. Also the line reader used on stored message text.
+
+#include <sys/socket.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/error.h"
+
+namespace kelvane {
+
+// Error ids of the transport.
+constexpr int kErrTimedOut = 57000;
+constexpr int kErrCanceled = 57001;
+constexpr int kErrServerRequired = 57002;
+constexpr int kErrWinsockVersion = 57003;
+constexpr int kErrResolveHost = 57004;
+constexpr int kErrServiceRequired = 57005;
+constexpr int kErrNotConnected = 57008;
+constexpr int kErrFunctionNotFound = 57010;
+constexpr int kErrWinsockNotLoaded = 57011;
+constexpr int kErrWinsockNotFound = 57012;
+constexpr int kErrLineTooLong = 57013;
+
+inline constexpr std::string_view kTextTimedOut = "Operation timed out";
+inline constexpr std::string_view kTextCanceled = "Operation has been canceled";
+inline constexpr std::string_view kTextServerRequired = "Server property is required";
+inline constexpr std::string_view kTextWinsockVersion = "Invalid Winsock version";
+inline constexpr std::string_view kTextResolveHost = "Error resolving remote host";
+inline constexpr std::string_view kTextServiceRequired = "Service name is required";
+inline constexpr std::string_view kTextNotConnected = "You have to connect to the server first";
+// The sockets-library texts belong to the Windows loader; POSIX sockets are
+// always there, so nothing here raises them.
+inline constexpr std::string_view kTextFunctionNotFound = "Function %s not found";
+inline constexpr std::string_view kTextWinsockNotLoaded = "Winsock is not loaded";
+inline constexpr std::string_view kTextWinsockNotFound = "Winsock not found";
+inline constexpr std::string_view kTextLineTooLong = "Reply line too long";
+
+// The text for a transport error id, empty for an unknown id.
+std::string_view TransportErrorText(int id);
+// The system's text for an errno value, "Error #" and the code when it has none.
+std::string SystemErrorText(int code);
+// The resolver's text for a getaddrinfo code.
+std::string ResolverErrorText(int code);
+
+// A failure of the connection. Code() is the transport error id (57000 and
+// up), the errno value, or for a failed host lookup the resolver's code.
+class TransportError : public KelvaneError {
+  public:
+    TransportError(const std::string& message, int code) : KelvaneError(message), code_(code) {}
+    int Code() const { return code_; }
+
+  private:
+    int code_;
+};
+
+class SocketError : public TransportError {
+  public:
+    using TransportError::TransportError;
+};
+
+class TimeOutError : public TransportError {
+  public:
+    TimeOutError() : TransportError(std::string(kTextTimedOut), kErrTimedOut) {}
+};
+
+class CancelError : public TransportError {
+  public:
+    CancelError() : TransportError(std::string(kTextCanceled), kErrCanceled) {}
+};
+
+// Monotonic time in milliseconds. Tests pass a fast or hand-driven one.
+class Clock {
+  public:
+    virtual ~Clock() = default;
+    virtual std::int64_t NowMs() const = 0;
+};
+const Clock& SteadyClock();
+
+// A one-second countdown: Start loads Limit() seconds, every whole second
+// after that takes one off, and reaching 0 sets Expired() for good. Only
+// ClearExpired() lowers the flag again, so a wait after an unreset time-out
+// ends at once.
+class TTimeCounter {
+  public:
+    explicit TTimeCounter(const Clock* clock = nullptr);
+
+    void SetClock(const Clock* clock);  // null: the steady clock
+    int Limit() const { return limit_; }
+    void SetLimit(int seconds) { limit_ = seconds; }
+
+    void Start();
+    void Stop();
+    bool Running() const { return running_; }
+    bool Expired();
+    int Remaining();
+    void ClearExpired() { expired_ = false; }
+
+  private:
+    void Tick();
+
+    const Clock* clock_;
+    int limit_ = 60;
+    int remaining_ = 0;
+    bool running_ = false;
+    bool expired_ = false;
+    std::int64_t nextTickMs_ = 0;
+};
+
+// The dial-up connection a socket brings up before opening and hangs up
+// after closing.
+class DialUpLink {
+  public:
+    virtual ~DialUpLink() = default;
+    virtual void Connect() = 0;  // dial when needed; throws on failure
+    virtual void HangUp() = 0;   // hang up only a connection it dialled itself
+};
+
+// Percent of a transfer: done * 100 / expected rounded half to even, -1
+// when the expected size is below 1.
+int TransferPercent(std::int64_t done, std::int64_t expected);
+
+class TagSocket {
+  public:
+    using Notify = std::function<void(TagSocket& sender)>;
+    using ErrorNotify = std::function<void(TagSocket& sender, const std::string& message)>;
+    using ProgressNotify =
+        std::function<void(TagSocket& sender, int perc, std::int64_t transferred)>;
+
+    static constexpr std::size_t kMaxReplyLine = 255;  // bytes before the line feed
+    static constexpr std::size_t kDataChunk = 16384;
+    static constexpr int kPumpIntervalMs = 40;
+
+    TagSocket(std::string serviceName, int defaultPort);
+    virtual ~TagSocket();
+    TagSocket(const TagSocket&) = delete;
+    TagSocket& operator=(const TagSocket&) = delete;
+
+    // Clears the event, error and cancel flags, drops a pending lookup and
+    // lowers the time counter's expired flag.
+    virtual void ResetState();
+    // The first three bytes as a number, -1 when they are not one.
+    virtual int ReplyCode(std::string_view line) const;
+    // Dials, fires OnOpen, resolves host and port and creates the socket.
+    virtual void Open();
+    virtual void Close();
+    // Ends the running wait with CancelError and closes the connection.
+    virtual void Cancel();
+    virtual void Login() {}
+    virtual void Logout() {}
+
+    void Connect();
+    void SendLine(std::string_view text);  // CR LF is appended
+    // One reply line without its line end; the result is ReplyCode of it, or
+    // -1 when the server closed before a line feed came (line then empty).
+    // Nothing after the line feed is taken from the socket.
+    int ReadReply(std::string& line);
+    int ReadReply();
+    // Continuation lines "nnn-" up to "nnn "; the result is the first code.
+    int ReadMultiReply();
+    // Appends a block up to and including its terminating "." line, exactly
+    // as received (dot-stuffing kept). expectedSize < 1 when unknown.
+    void ReadData(std::string& stream, std::int64_t expectedSize = -1);
+
+    bool Connected() const { return fd_ >= 0; }
+    const std::string& LastReply() const { return lastReply_; }
+    const std::string& RemoteAddress() const { return remoteText_; }
+    std::uint16_t Port() const { return port_; }
+    const std::string& LocalHost() const { return localHost_; }
+    const std::string& ServiceName() const { return serviceName_; }
+    bool Canceling() const { return cancel_; }
+    bool LookupPending() const { return lookup_ != nullptr; }
+
+    DialUpLink* RAS() const { return ras_; }
+    void SetRAS(DialUpLink* ras) { ras_ = ras; }  // not owned; the owner clears it
+    // Called at least every kPumpIntervalMs while a wait runs.
+    void SetEventPump(std::function<void()> pump) { pump_ = std::move(pump); }
+    void SetClock(const Clock* clock) { counter_.SetClock(clock); }
+
+  protected:
+    const std::string& Server() const { return server_; }
+    void SetServer(std::string server) { server_ = std::move(server); }
+    int DefaultPort() const { return defaultPort_; }
+    void SetDefaultPort(int port) { defaultPort_ = port; }
+    int TimeOut() const { return counter_.Limit(); }
+    void SetTimeOut(int seconds) { counter_.SetLimit(seconds); }
+    void SetServiceName(std::string name) { serviceName_ = std::move(name); }
+
+    Notify OnOpen;
+    Notify OnClosing;
+    Notify OnClosed;
+    Notify OnCancel;
+    ErrorNotify OnError;
+    ProgressNotify OnProgress;
+
+    // Each fires OnError with the text first.
+    [[noreturn]] void RaiseError(int code, const std::string& text);
+    [[noreturn]] void RaiseErrorId(int id);
+    // Code 0 returns quietly; a reset connection is closed.
+    void RaiseSystemError(int code);
+    [[noreturn]] void RaiseTimeOut();
+    [[noreturn]] void RaiseCancel();
+
+  private:
+    struct Lookup;
+    enum class Domain { System, Resolver };
+
+    void Pump();
+    void Fire(const Notify& event);
+    void WaitUntil(const std::function<bool()>& done, bool watchError,
+                   const std::function<void()>& idle);
+    void IdleOnSocket(short events);
+    void WatchReadable();
+    void WatchConnect();
+    void SetErrorFlag(int code, Domain domain);
+    void RaiseErrorFlag();
+    void ResolveHost(const std::string& host);
+    void ResolvePort(std::string_view portText, bool hasPort);
+    void CreateSocket();
+    void CloseHandle();
+
+    std::string serviceName_;
+    std::string server_;
+    int defaultPort_;
+    DialUpLink* ras_ = nullptr;
+    std::function<void()> pump_;
+    TTimeCounter counter_;
+
+    int fd_ = -1;
+    sockaddr_storage remote_{};
+    socklen_t remoteLen_ = 0;
+    std::string remoteText_;
+    std::uint16_t port_ = 0;
+    std::string localHost_;
+    std::string lastReply_;
+    std::shared_ptr<Lookup> lookup_;
+
+    bool readable_ = false;
+    bool writable_ = false;
+    bool connectedEvent_ = false;
+    bool closed_ = false;
+    bool error_ = false;
+    int errorCode_ = 0;
+    Domain errorDomain_ = Domain::System;
+    bool cancel_ = false;
+};
+
+// The base of the mail clients: publishes the connection settings and events.
+class TmsMailBase : public TagSocket {
+  public:
+    explicit TmsMailBase(std::string serviceName = "pop3", int defaultPort = 110)
+        : TagSocket(std::move(serviceName), defaultPort) {}
+
+    using TagSocket::DefaultPort;
+    using TagSocket::Server;
+    using TagSocket::SetDefaultPort;
+    using TagSocket::SetServer;
+    using TagSocket::SetTimeOut;
+    using TagSocket::TimeOut;
+
+    using TagSocket::OnCancel;
+    using TagSocket::OnClosed;
+    using TagSocket::OnClosing;
+    using TagSocket::OnError;
+    using TagSocket::OnOpen;
+    using TagSocket::OnProgress;
+};
+
+// Reads text held in memory line by line, in chunks of kChunkSize bytes. CR
+// LF, LF and CR each end a line. A last line without a line end is not
+// returned. After the last line ReadLine returns kEndOfLines and Eof() holds.
+class TLineStream {
+  public:
+    static constexpr std::size_t kChunkSize = 16384;
+    static constexpr std::string_view kEndOfLines = "\xFF\xFF\xFF\xFF";
+
+    explicit TLineStream(std::string data = {}) : data_(std::move(data)) {}
+
+    std::string ReadLine();
+    bool Eof() const { return eof_; }
+    void Reset();
+    void SetData(std::string data);
+
+  private:
+    std::string data_;
+    std::size_t pos_ = 0;
+    std::vector<std::string> lines_;
+    std::size_t index_ = 0;  // one past the line returned last
+    bool eof_ = false;
+    bool lastChunk_ = false;
+};
+
+}  // namespace kelvane
