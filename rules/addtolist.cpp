@@ -1,0 +1,25 @@
+#include "rules/addtolist.h"
+
+namespace kelvane {
+
+void addToList(SpamSettings& spam, const std::string& subject, const std::string& sender,
+               AddChoice choice) {
+    if (choice.subject) spam.SubjectRule.InsertRow(1, {"", "Equals", subject, "Yes", "Yes", "1"});
+    if (choice.sender)
+        spam.SenderRule.InsertRow(1, {"", "E-mail address", "Equals", sender, "Yes", "1"});
+}
+
+std::size_t AddMessagesToSpamList(SpamSettings& spam, const std::vector<SubjectAndSender>& messages,
+                                  AddChoice choice) {
+    std::size_t taken = messages.size() < kAddToListRows ? messages.size() : kAddToListRows;
+    for (std::size_t i = 0; i < taken; ++i)
+        if (!messages[i].subject.empty())
+            addToList(spam, messages[i].subject, messages[i].sender, choice);
+    return taken;
+}
+
+void AddSenderException(SpamSettings& spam, const std::string& sender) {
+    spam.ExceptionRule.AppendRow({"E-mail address", "Equals", sender, "No", "0"});
+}
+
+}  // namespace kelvane
