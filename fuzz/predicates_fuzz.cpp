@@ -53,7 +53,8 @@ void FuzzKnownList(std::string_view text) {
     for (std::size_t i = 0; i < list.Count(); ++i) {
         const std::string_view e = list.Entry(i);
         Check(e.find_first_of("\r\n") == std::string_view::npos);
-        Check(list.isInKnownList(e.substr(0, kKnownCompareLength)).found);
+        // A blank entry names nobody; every other entry finds itself.
+        Check(list.isInKnownList(e.substr(0, kKnownCompareLength)).found == !e.empty());
     }
     // What the rebuild writes loads back as the same list.
     KnownSpammerList reloaded;
