@@ -14,6 +14,7 @@ Locations Options::Where() const {
 void RegisterCommands(CLI::App& app, Options&, Command& command) {
     RegisterMailboxCommands(app, command);
     RegisterSettingsCommands(app, command);
+    RegisterEvalCommands(app, command);
 }
 
 }  // namespace kelvane::cli

@@ -27,5 +27,6 @@ void RegisterCommands(CLI::App& app, Options& opts, Command& command);
 
 void RegisterMailboxCommands(CLI::App& app, Command& command);
 void RegisterSettingsCommands(CLI::App& app, Command& command);
+void RegisterEvalCommands(CLI::App& app, Command& command);
 
 }  // namespace kelvane::cli

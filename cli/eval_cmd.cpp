@@ -1,0 +1,148 @@
+// kelvane-cli eval: judges saved messages with the rule set, offline, so a
+// rule can be tried out before it meets the real mailbox.
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/text.h"
+#include "cli/commands.h"
+#include "mail/headers.h"
+#include "rules/evaluate.h"
+#include "rules/knownlist.h"
+#include "rules/spamsettings.h"
+#include "settings/accounts.h"
+#include "settings/fileio.h"
+
+namespace kelvane::cli {
+
+namespace {
+
+struct EvalArgs {
+    int mailbox = 0;      // 0: no --mailbox
+    long long size = -1;  // negative: the file's own size
+    bool reasons = false;
+    std::vector<std::string> files;
+};
+
+const char* MarkName(MessageMark mark) {
+    switch (mark) {
+        case mmDelete:
+            return "delete";
+        case mmQuestion:
+            return "question";
+        case mmException:
+            return "exception";
+        case mmKnownSpammer:
+            return "known-spammer";
+        case mmNone:
+            break;
+    }
+    return "none";
+}
+
+// A header can carry a bare CR or LF after decoding; one message must stay
+// one output line for scripts reading it.
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+// The number the check run would hand the rules for slot n's connection.
+int ConnectionIndex(const Options& opts, int slot) {
+    if (slot == 0) return 0;
+    MailboxTable table;
+    readServerSettings(SettingsStore::OpenUser(opts.Where()), table);
+    const MailboxAccount& a = table.slot(slot);
+    return serverToIndex(table, a.server, a.userName);
+}
+
+std::string SenderOf(const TmsHeaders& headers) {
+    std::string from = GetHeaderValue(headers, "From");
+    try {
+        return SplitMailAddress(from).Address;
+    } catch (const AddressParseError&) {
+        // The check run keeps such a message too, judged on the raw text.
+        return Trim(from);
+    }
+}
+
+int Evaluate(const Options& opts, const EvalArgs& args) {
+    const std::string programDir = opts.Where().programDir;
+    SpamSettings settings;
+    for (const std::string& w : settings.readSettings(programDir))
+        std::cerr << w << "\n";
+    KnownSpammerList known;
+    known.LoadUpKnownList(programDir + "/known.lst");
+    const int mailbox = ConnectionIndex(opts, args.mailbox);
+
+    MessageEvaluator evaluator(settings, known);
+    int status = kOk;
+    for (const std::string& path : args.files) {
+        FileContent file = ReadWholeFile(path);
+        if (file.status == ReadStatus::Missing) {
+            std::cerr << "File " << path << " not found\n";
+            status = kFailed;
+            continue;
+        }
+        if (file.status == ReadStatus::Unreadable) {
+            std::cerr << path << ": " << file.error << "\n";
+            status = kFailed;
+            continue;
+        }
+        // Stored as the reply to "TOP n 1" is, so the rules see the same lines.
+        TmsHeaders headers;
+        headers.LoadFromText(file.data);
+        CutHeadersAtBody(headers);
+
+        MessageRow row;
+        row.subject = GetHeaderValue(headers, "Subject");
+        row.sender = SenderOf(headers);
+        row.size = std::to_string(args.size >= 0 ? static_cast<unsigned long long>(args.size)
+                                                 : file.data.size());
+        row.mark = mmNone;
+        evaluator.MarkForDeletion(row, headers, mailbox);
+
+        std::cout << MarkName(row.mark) << "\t" << OneLine(row.sender) << "\t"
+                  << OneLine(row.subject) << "\n";
+        if (args.reasons) {
+            for (std::string& line : ReasonsReport(evaluator, row, headers, mailbox))
+                std::cout << OneLine(std::move(line)) << "\n";
+            std::cout << "\n";
+        }
+    }
+    std::cout.flush();
+    return status;
+}
+
+}  // namespace
+
+void RegisterEvalCommands(CLI::App& app, Command& command) {
+    auto args = std::make_shared<EvalArgs>();
+    CLI::App* eval = app.add_subcommand(
+        "eval",
+        "Judge saved messages with the rule set, changing no file and no hit count.\n"
+        "Each FILE holds a message's header lines, optionally followed by an empty\n"
+        "line and the body. Prints one line per file: MARK TAB sender TAB subject,\n"
+        "MARK being none, delete, question, exception or known-spammer. A CR or LF\n"
+        "inside a field is printed as a blank. A From that cannot be split into an\n"
+        "address is judged with its raw text, trimmed, as the sender. Exit status 1\n"
+        "when a file could not be read (the others are still judged).");
+    eval->add_option("--mailbox", args->mailbox,
+                     "Judge as on the connection of mailbox slot N (for rules that name a "
+                     "mailbox)")
+        ->check(CLI::Range(1, 12));
+    eval->add_option("--size", args->size, "Message size in octets (default: the file's size)")
+        ->check(CLI::NonNegativeNumber);
+    eval->add_flag("--reasons", args->reasons,
+                   "After each line, the report of why the message got its mark, then an "
+                   "empty line");
+    eval->add_option("FILE", args->files, "Saved message")->required();
+    eval->callback(
+        [&command, args] { command = [args](const Options& o) { return Evaluate(o, *args); }; });
+}
+
+}  // namespace kelvane::cli
