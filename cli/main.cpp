@@ -1,6 +1,7 @@
 // kelvane-cli: the filter's engine for scripts and cron.
 
 #include <CLI/CLI.hpp>
+#include <clocale>
 #include <iostream>
 #include <string>
 
@@ -8,6 +9,8 @@
 #include "cli/commands.h"
 
 int main(int argc, char** argv) {
+    // Log time stamps follow the user's regional settings.
+    std::setlocale(LC_TIME, "");
     using namespace kelvane::cli;
     CLI::App app{
         "kelvane-cli: the Kelvane junk-mail filter for scripts and cron.\n"
