@@ -1,0 +1,586 @@
+#include "mail/mspop3.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/fakeserver.h"
+#include "support/testdir.h"
+
+namespace kelvane {
+namespace {
+
+using test::FakeServer;
+using Events = std::vector<std::string>;
+
+// Real time sped up, so that a time-out of a broken test passes in a moment.
+class FastClock : public Clock {
+  public:
+    std::int64_t NowMs() const override { return SteadyClock().NowMs() * 100; }
+};
+const FastClock kFastClock;
+
+const std::string kUser = "bob";
+const std::string kPassword = "s3cret-pw";
+
+std::string Headers(const std::string& id, const std::string& subject) {
+    return "Message-ID: <" + id + ">\r\nFrom: a@example.com\r\nSubject: " + subject + "\r\n";
+}
+
+// A TOP n 1 answer: the header block, the empty line, one body line, the dot.
+std::string TopBlock(const std::string& headers) {
+    return "+OK\r\n" + headers + "\r\nfirst body line\r\n.\r\n";
+}
+
+FakeServer& Greet(FakeServer& srv, const std::string& stat) {
+    return srv.Send("+OK POP3 ready\r\n")
+        .Expect("USER " + kUser)
+        .Send("+OK\r\n")
+        .Expect("PASS " + kPassword)
+        .Send("+OK logged in\r\n")
+        .Expect("STAT")
+        .Send(stat + "\r\n");
+}
+
+FakeServer& Info(FakeServer& srv, int num, int size, const std::string& headers) {
+    const std::string n = std::to_string(num);
+    return srv.Expect("LIST " + n)
+        .Send("+OK " + n + " " + std::to_string(size) + "\r\n")
+        .Expect("TOP " + n + " 1")
+        .Send(TopBlock(headers));
+}
+
+FakeServer& Quit(FakeServer& srv) {
+    return srv.Expect("QUIT").Send("+OK bye\r\n").AwaitClientClose();
+}
+
+class PopTest : public ::testing::Test {
+  protected:
+    PopTest() { Wire(pop, events); }
+
+    static void Wire(TmsRemotePOP& p, Events& log) {
+        p.SetClock(&kFastClock);
+        p.SetUserName(kUser);
+        p.SetPassword(kPassword);
+        p.OnOpen = [&log](TagSocket&) { log.push_back("Open"); };
+        p.OnClosing = [&log](TagSocket&) { log.push_back("Closing"); };
+        p.OnClosed = [&log](TagSocket&) { log.push_back("Closed"); };
+        p.OnError = [&log](TagSocket&, const std::string& m) { log.push_back("Error:" + m); };
+        p.OnUpdatingInfo = [&log](TmsRemotePOP&) { log.push_back("UpdatingInfo"); };
+        p.OnInfoUpdated = [&log](TmsRemotePOP&) { log.push_back("InfoUpdated"); };
+        p.OnTransferringData = [&log](TmsRemotePOP&) { log.push_back("TransferringData"); };
+        p.OnDataTransfered = [&log](TmsRemotePOP&) { log.push_back("DataTransfered"); };
+        auto num = [&log](const char* what) {
+            return [&log, what](auto&, int n) { log.push_back(what + std::to_string(n)); };
+        };
+        p.OnNextInfoUpdated = num("NextInfo");
+        p.OnRetrieving = num("Retrieving");
+        p.OnRetrieved = num("Retrieved");
+        p.OnDeleting = num("Deleting");
+    }
+
+    // Records as an earlier header update left them.
+    void Remember(const std::vector<std::string>& headerBlocks) {
+        pop.Info().Clear();
+        for (const auto& h : headerBlocks) {
+            auto item = std::make_unique<TmsRemoteInfoItem>();
+            item->Headers.LoadFromText(h);
+            pop.Info().Add(std::move(item));
+        }
+    }
+
+    TmsRemotePOP pop;
+    Events events;
+};
+
+// ---------------------------------------------------------------- happy path
+
+TEST_F(PopTest, HeaderUpdateWireAndEventOrder) {
+    FakeServer srv;
+    Greet(srv, "+OK 2 320");
+    Info(srv, 1, 120, Headers("one@x", "first"));
+    Info(srv, 2, 200, Headers("two@x", "second"));
+    Quit(srv);
+    pop.SetServer(srv.Address());
+
+    pop.UpdateInfo();
+
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_EQ(events, (Events{"Open", "UpdatingInfo", "NextInfo0", "NextInfo1", "Closing", "Closed",
+                              "InfoUpdated"}));
+    EXPECT_EQ(pop.MessageCount(), 2);
+    EXPECT_EQ(pop.MailboxSize(), 320);
+    EXPECT_FALSE(pop.Connected());
+    ASSERT_EQ(pop.Info().Count(), 2u);
+    EXPECT_EQ(pop.Info()[0].Size, 120);
+    EXPECT_EQ(pop.Info()[1].Size, 200);
+    // The empty line, the body line and the dot are cut off.
+    EXPECT_EQ(pop.Info()[1].Headers.Lines(),
+              (std::vector<std::string>{"Message-ID: <two@x>", "From: a@example.com",
+                                        "Subject: second"}));
+}
+
+// "+OK 0 0": no LIST, the old records go, and QUIT unless kept open.
+TEST_F(PopTest, EmptyMailbox) {
+    for (const bool keepOpen : {false, true}) {
+        events.clear();
+        Remember({Headers("old@x", "stale")});
+        FakeServer srv;
+        Greet(srv, "+OK 0 0");
+        Quit(srv);
+        pop.SetServer(srv.Address());
+        pop.SetKeepOpen(keepOpen);
+
+        pop.UpdateInfo();
+        EXPECT_TRUE(pop.Info().Empty());
+        EXPECT_EQ(pop.Connected(), keepOpen);
+        const Events expected =
+            keepOpen ? Events{"Open", "UpdatingInfo", "InfoUpdated"}
+                     : Events{"Open", "UpdatingInfo", "Closing", "Closed", "InfoUpdated"};
+        EXPECT_EQ(events, expected);
+        pop.Disconnect();
+        EXPECT_TRUE(srv.Finish()) << srv.Report();
+    }
+}
+
+// ---------------------------------------------------------------- mark passes
+
+// Two sessions on one server: the update, then the pass for messages 1 and 3.
+// A DELE 2 or a missing QUIT breaks the script.
+TEST_F(PopTest, DeletionPassInASecondSession) {
+    const std::string h1 = Headers("one@x", "a"), h2 = Headers("two@x", "b"),
+                      h3 = Headers("three@x", "c");
+    FakeServer srv;
+    Greet(srv, "+OK 3 300");
+    Info(srv, 1, 100, h1);
+    Info(srv, 2, 100, h2);
+    Info(srv, 3, 100, h3);
+    Quit(srv);
+    Greet(srv, "+OK 3 300");
+    Info(srv, 1, 100, h1);
+    srv.Expect("DELE 1").Send("+OK deleted\r\n");
+    Info(srv, 3, 100, h3);
+    srv.Expect("DELE 3").Send("+OK deleted\r\n");
+    Quit(srv);
+    pop.SetServer(srv.Address());
+
+    pop.UpdateInfo();
+    pop.MarkForDelete(0);
+    pop.MarkForDelete(2);
+    events.clear();
+    pop.ProcessMarks();
+
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_EQ(srv.Connections(), 2);
+    EXPECT_EQ(events, (Events{"Open", "TransferringData", "Deleting0", "Deleting2",
+                              "DataTransfered", "Closing", "Closed"}));
+    EXPECT_TRUE(pop.Info()[0].DeleteMark) << "marks are the caller's to clear";
+    pop.ClearMarks(0);
+    EXPECT_FALSE(pop.Info()[0].DeleteMark);
+}
+
+TEST_F(PopTest, RefusedDeleteDoesNotStopThePass) {
+    const std::string h1 = Headers("one@x", "a"), h2 = Headers("two@x", "b");
+    Remember({h1, h2});
+    pop.MarkForDelete(0);
+    pop.MarkForDelete(1);
+    FakeServer srv;
+    Greet(srv, "+OK 2 200");
+    Info(srv, 1, 100, h1);
+    srv.Expect("DELE 1").Send("-ERR message 1 already deleted\r\n");
+    Info(srv, 2, 100, h2);
+    srv.Expect("DELE 2").Send("+OK\r\n");
+    Quit(srv);
+    pop.SetServer(srv.Address());
+
+    EXPECT_NO_THROW(pop.ProcessMarks());
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_EQ(events, (Events{"Open", "TransferringData", "Deleting0", "Deleting1",
+                              "DataTransfered", "Closing", "Closed"}));
+}
+
+TEST_F(PopTest, EmptyListMakesNoConnection) {
+    FakeServer srv;
+    pop.SetServer(srv.Address());
+    pop.ProcessMarks();
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_EQ(srv.Connections(), 0);
+    EXPECT_TRUE(events.empty());
+}
+
+// The message now at number 1 is checked against the record kept from the
+// update; only a match may be deleted.
+TEST_F(PopTest, VerifySameGuardsTheDelete) {
+    const std::string base = Headers("one@x", "hello");
+    const struct {
+        const char* name;
+        std::string kept;
+        std::string now;
+        bool deletes;
+    } cases[] = {
+        {"unchanged", base, base, true},
+        {"another message took the number", base, Headers("two@x", "other"), false},
+        {"same id, other subject", base, Headers("one@x", "changed"), false},
+        {"server appended a header", base, base + "Status: RO\r\n", true},
+        {"no ids, same lines", "From: a\r\nSubject: s\r\n", "From: a\r\nSubject: s\r\n", true},
+        {"no ids, other sender", "From: a\r\nSubject: s\r\n", "From: b\r\nSubject: s\r\n", false},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        auto item = std::make_unique<TmsRemoteInfoItem>();
+        item->Headers.LoadFromText(c.kept);
+        p.Info().Add(std::move(item));
+        p.MarkForDelete(0);
+        FakeServer srv;
+        srv.SetStepLimit(std::chrono::milliseconds(1000));
+        Greet(srv, "+OK 1 100");
+        Info(srv, 1, 100, c.now);
+        if (c.deletes) {
+            srv.Expect("DELE 1").Send("+OK\r\n");
+            Quit(srv);
+        }
+        p.SetServer(srv.Address());
+        try {
+            p.ProcessMarks();
+            EXPECT_TRUE(c.deletes) << c.name << ": deleted a foreign message";
+        } catch (const SocketError& e) {
+            EXPECT_FALSE(c.deletes) << c.name << ": " << e.what();
+            EXPECT_STREQ(e.what(), "IDs are different") << c.name;
+            EXPECT_EQ(e.Code(), kErrIdsDifferent) << c.name;
+            EXPECT_EQ(log.back(), "Error:IDs are different") << c.name;
+            p.Close();
+        }
+        EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
+    }
+}
+
+// Another mail program removed message 1 after the update: every later
+// message moved up one number. The pass stops at the first foreign message.
+TEST_F(PopTest, ShiftedMailboxStopsThePassAndDeletesNothing) {
+    const std::string h1 = Headers("one@x", "a"), h2 = Headers("two@x", "b"),
+                      h3 = Headers("three@x", "c");
+    Remember({h1, h2, h3});
+    pop.MarkForRetrieve(1);
+    pop.MarkForDelete(1);
+    pop.MarkForDelete(2);
+    pop.OnUserMessageSave = [](TmsRemotePOP&, int, std::string&) {
+        ADD_FAILURE() << "retrieved a foreign message";
+    };
+    FakeServer srv;
+    srv.SetStepLimit(std::chrono::milliseconds(1000));
+    Greet(srv, "+OK 2 200");
+    Info(srv, 2, 100, h3);
+    srv.AwaitClientClose();
+    pop.SetServer(srv.Address());
+
+    try {
+        pop.ProcessMarks();
+        ADD_FAILURE() << "pass went on";
+    } catch (const SocketError& e) {
+        EXPECT_STREQ(e.what(), "IDs are different");
+    }
+    EXPECT_EQ(events, (Events{"Open", "TransferringData", "Error:IDs are different"}));
+    pop.Close();
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+}
+
+TEST_F(PopTest, MarkedBothWaysIsSavedThenDeleted) {
+    test::TempDir dir;
+    const std::string h = Headers("one@x", "keep a copy");
+    const std::string message = h + "\r\nbody\r\n..stuffed\r\n.\r\n";
+    Remember({Headers("zero@x", "skip"), h});
+    pop.MarkForRetrieve(1);
+    pop.MarkForDelete(1);
+    pop.SetMessageDirectory(dir.path());
+    EXPECT_EQ(pop.MessageDirectory(), dir.path() + "/");
+    // Header reads report -1 (size unknown); only the RETR block counts here.
+    std::vector<int> progress;
+    bool retrieving = false;
+    pop.OnProgress = [&](TagSocket&, int perc, std::int64_t) {
+        if (retrieving) progress.push_back(perc);
+    };
+    pop.OnRetrieving = [&](TmsCustomPOP&, int n) {
+        events.push_back("Retrieving" + std::to_string(n));
+        retrieving = true;
+    };
+    pop.OnRetrieved = [&](TmsCustomPOP&, int n) {
+        events.push_back("Retrieved" + std::to_string(n));
+        retrieving = false;
+    };
+    FakeServer srv;
+    Greet(srv, "+OK 2 200");
+    Info(srv, 2, static_cast<int>(message.size()), h);
+    srv.Expect("LIST 2").Send("+OK 2 " + std::to_string(message.size()) + "\r\n");
+    srv.Expect("RETR 2").Send("+OK\r\n" + message);
+    Info(srv, 2, static_cast<int>(message.size()), h);
+    srv.Expect("DELE 2").Send("+OK\r\n");
+    Quit(srv);
+    pop.SetServer(srv.Address());
+
+    pop.ProcessMarks();
+
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_EQ(events, (Events{"Open", "TransferringData", "Retrieving1", "Retrieved1", "Deleting1",
+                              "DataTransfered", "Closing", "Closed"}));
+    EXPECT_EQ(test::ReadFile(dir.file("msg_1.eml")), message) << "saved as received";
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front(), 0) << "a known size gives percentages";
+    for (const int perc : progress)
+        EXPECT_TRUE(perc >= 0 && perc <= 100) << perc;
+}
+
+TEST_F(PopTest, UserHandlerTakesTheMessageInsteadOfAFile) {
+    const std::string h = Headers("one@x", "s");
+    Remember({h});
+    pop.MarkForRetrieve(0);
+    std::vector<std::pair<int, std::string>> saved;
+    pop.OnUserMessageSave = [&](TmsRemotePOP&, int n, std::string& data) {
+        saved.emplace_back(n, data);
+    };
+    FakeServer srv;
+    Greet(srv, "+OK 1 10");
+    Info(srv, 1, 10, h);
+    srv.Expect("LIST 1").Send("+OK 1 10\r\n");
+    srv.Expect("RETR 1").Send("+OK\r\nshort\r\n.\r\n");
+    Quit(srv);
+    pop.SetServer(srv.Address());
+
+    pop.ProcessMarks();
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].first, 0);
+    EXPECT_EQ(saved[0].second, "short\r\n.\r\n");
+}
+
+// ---------------------------------------------------------------- reply parsing
+
+TEST_F(PopTest, StatReplies) {
+    const struct {
+        const char* stat;
+        int count;
+        int size;
+        const char* error;  // null when the login succeeds
+    } cases[] = {
+        {"+OK 3 450", 3, 450, nullptr},
+        {"+OK 7 12 octets follow", 7, 12, nullptr},
+        {"+OK", -1, -1, nullptr},
+        {"+OK mailbox", -1, -1, nullptr},
+        {"+OK x 1", -1, -1, "'x' is not a valid integer value"},
+        {"+OK 2 big", 2, -1, "'big' is not a valid integer value"},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        FakeServer srv;
+        Greet(srv, c.stat).Close();
+        p.SetServer(srv.Address());
+        try {
+            p.Open();
+            p.Login();
+            EXPECT_EQ(c.error, nullptr) << c.stat;
+        } catch (const KelvaneError& e) {
+            ASSERT_NE(c.error, nullptr) << c.stat << ": " << e.what();
+            EXPECT_STREQ(e.what(), c.error);
+        }
+        EXPECT_EQ(p.MessageCount(), c.count) << c.stat;
+        EXPECT_EQ(p.MailboxSize(), c.size) << c.stat;
+        EXPECT_TRUE(srv.Finish()) << c.stat << ": " << srv.Report();
+    }
+}
+
+TEST_F(PopTest, InfoRecordEdgeCases) {
+    const struct {
+        const char* name;
+        std::string list;
+        std::string top;
+        int size;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"size after the number", "+OK 1 512", TopBlock("A: 1\r\n"), 512, {"A: 1"}},
+        {"no size", "+OK 1", TopBlock("A: 1\r\n"), 0, {"A: 1"}},
+        {"size not a number", "+OK 1 lots", TopBlock("A: 1\r\n"), 0, {"A: 1"}},
+        {"no body, no empty line", "+OK 1 9", "+OK\r\nA: 1\r\n.\r\n", 9, {"A: 1", "."}},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        FakeServer srv;
+        Greet(srv, "+OK 1 9");
+        srv.Expect("LIST 1").Send(c.list + "\r\n").Expect("TOP 1 1").Send(c.top);
+        Quit(srv);
+        p.SetServer(srv.Address());
+        p.UpdateInfo();
+        EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
+        ASSERT_EQ(p.Info().Count(), 1u) << c.name;
+        EXPECT_EQ(p.Info()[0].Size, c.size) << c.name;
+        EXPECT_EQ(p.Info()[0].Headers.Lines(), c.lines) << c.name;
+    }
+}
+
+// ---------------------------------------------------------------- failures
+
+// A refusal at any step raises the reply line as it came (empty when the
+// line was cut off), is not reported to OnError, and leaves the connection
+// open without a QUIT.
+TEST_F(PopTest, RefusalsRaiseTheReplyLine) {
+    // The update of a one-message box, a command and its positive answer a row.
+    const std::vector<std::pair<std::string, std::string>> script = {
+        {"", "+OK ready\r\n"},    {"USER " + kUser, "+OK\r\n"}, {"PASS " + kPassword, "+OK\r\n"},
+        {"STAT", "+OK 1 10\r\n"}, {"LIST 1", "+OK 1 10\r\n"},   {"TOP 1 1", TopBlock("A: 1\r\n")},
+        {"QUIT", "+OK\r\n"},
+    };
+    const struct {
+        std::size_t step;
+        std::string reply;
+        std::string message;
+    } cases[] = {
+        {0, "-ERR busy\r\n", "-ERR busy"},
+        {1, "-ERR who?\r\n", "-ERR who?"},
+        {2, "-ERR [AUTH] invalid login\r\n", "-ERR [AUTH] invalid login"},
+        {3, "-ERR locked\r\n", "-ERR locked"},
+        {4, "-ERR no such message\r\n", "-ERR no such message"},
+        {5, "-ERR no TOP\r\n", "-ERR no TOP"},
+        {6, "-ERR cannot commit\r\n", "-ERR cannot commit"},
+        {1, "+OK hal", ""},  // the server closes inside the line
+        {3, "* 1 10\r\n", "* 1 10"},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        FakeServer srv;
+        srv.SetStepLimit(std::chrono::milliseconds(1000));
+        for (std::size_t i = 0; i <= c.step; ++i) {
+            if (!script[i].first.empty()) srv.Expect(script[i].first);
+            srv.Send(i == c.step ? c.reply : script[i].second);
+        }
+        if (c.message.empty()) {
+            srv.Close();
+        } else {
+            srv.AwaitClientClose();
+        }
+        p.SetServer(srv.Address());
+        try {
+            p.UpdateInfo();
+            ADD_FAILURE() << c.reply << ": no error";
+        } catch (const ServerError& e) {
+            EXPECT_EQ(e.what(), c.message);
+        }
+        EXPECT_TRUE(p.Connected()) << c.reply;
+        Events expected{"Open"};
+        if (c.step >= 4) expected.push_back("UpdatingInfo");
+        if (c.step >= 6) expected.push_back("NextInfo0");
+        EXPECT_EQ(log, expected) << c.reply << ": OnError must stay quiet";
+        p.Close();
+        EXPECT_TRUE(srv.Finish()) << c.reply << ": " << srv.Report();
+    }
+}
+
+TEST_F(PopTest, SessionLeftOpenIsReusedWithoutASecondLogin) {
+    FakeServer srv;
+    Greet(srv, "+OK 1 10");
+    srv.Expect("LIST 1").Send("-ERR busy\r\n");
+    Info(srv, 1, 10, Headers("one@x", "s"));
+    Quit(srv);
+    pop.SetServer(srv.Address());
+
+    EXPECT_THROW(pop.UpdateInfo(), ServerError);
+    pop.UpdateInfo();
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_EQ(srv.Connections(), 1);
+    EXPECT_EQ(pop.Info().Count(), 1u);
+}
+
+// Transport failures close the connection; records finished before stay,
+// the one being read is dropped, and no QUIT follows.
+TEST_F(PopTest, TimeOutAndCancelMidUpdate) {
+    for (const bool cancel : {false, true}) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        bool armed = false;
+        p.OnNextInfoUpdated = [&](TmsRemotePOP&, int n) {
+            log.push_back("NextInfo" + std::to_string(n));
+            armed = cancel;
+        };
+        p.SetEventPump([&] {
+            if (armed && !p.Canceling()) p.Cancel();
+        });
+        FakeServer srv;
+        Greet(srv, "+OK 2 20");
+        Info(srv, 1, 10, Headers("one@x", "s"));
+        if (!cancel) srv.Expect("LIST 2");
+        srv.AwaitClientClose();
+        p.SetServer(srv.Address());
+        const std::string text = cancel ? "Operation has been canceled" : "Operation timed out";
+        try {
+            p.UpdateInfo();
+            ADD_FAILURE() << text << ": update finished";
+        } catch (const TransportError& e) {
+            EXPECT_EQ(e.what(), text);
+        }
+        EXPECT_FALSE(p.Connected()) << text;
+        EXPECT_EQ(p.Info().Count(), 1u) << text;
+        EXPECT_NE(std::find(log.begin(), log.end(), "Error:" + text), log.end()) << text;
+        p.Disconnect();
+        EXPECT_TRUE(srv.Finish()) << text << ": " << srv.Report();
+    }
+}
+
+TEST_F(PopTest, MissingLoginDataFailsBeforeAnyConnection) {
+    const struct {
+        std::string user;
+        std::string password;
+        int id;
+        const char* text;
+    } cases[] = {
+        {"", "pw", kErrUserNameRequired, "UserName property is required"},
+        {"", "", kErrUserNameRequired, "UserName property is required"},
+        {"bob", "", kErrPasswordRequired, "Password property is required"},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        p.SetUserName(c.user);
+        p.SetPassword(c.password);
+        FakeServer srv;
+        p.SetServer(srv.Address());
+        try {
+            p.UpdateInfo();
+            ADD_FAILURE() << c.text;
+        } catch (const SocketError& e) {
+            EXPECT_EQ(e.Code(), c.id);
+            EXPECT_STREQ(e.what(), c.text);
+        }
+        EXPECT_EQ(log, (Events{std::string("Error:") + c.text}));
+        EXPECT_TRUE(srv.Finish()) << srv.Report();
+        EXPECT_EQ(srv.Connections(), 0);
+    }
+}
+
+// A refused connect leaves a socket handle behind; closing the window then
+// must not try to say QUIT on it.
+TEST_F(PopTest, DisconnectAfterARefusedConnectOnlyCloses) {
+    std::uint16_t port = 0;
+    {
+        FakeServer probe;
+        port = probe.Port();
+        probe.Finish(std::chrono::milliseconds(0));
+    }
+    pop.SetServer("127.0.0.1:" + std::to_string(port));
+    EXPECT_THROW(pop.UpdateInfo(), SocketError);
+    EXPECT_NO_THROW(pop.Disconnect());
+    EXPECT_FALSE(pop.Connected());
+}
+
+}  // namespace
+}  // namespace kelvane
