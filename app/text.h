@@ -4,6 +4,7 @@
 // case folding touches only the ASCII letters.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,24 @@ constexpr int HexValue(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
+}
+
+// "123", "+123" or "-123" within 32 bits, nothing around it.
+constexpr bool ParseDecimalInt32(std::string_view text, std::int32_t& value) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return false;
+    long long v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+        if (v > 2147483648LL) return false;
+    }
+    if (negative) v = -v;
+    if (v > 2147483647LL) return false;
+    value = static_cast<std::int32_t>(v);
+    return true;
 }
 
 // Trimming removes leading and trailing bytes with codes 0 to 32.

@@ -1,4 +1,5 @@
 #include "mail/agsocket.h"
+#include "app/text.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -89,20 +90,9 @@ bool WouldBlock(int err) {
     return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
 }
 
-// "123", "+123" or "-123" within 32 bits.
 bool ParseInt(std::string_view text, long long& value) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return false;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-        if (v > 2147483648LL) return false;
-    }
-    if (negative) v = -v;
-    if (v > 2147483647LL) return false;
+    std::int32_t v = 0;
+    if (!ParseDecimalInt32(text, v)) return false;
     value = v;
     return true;
 }
@@ -529,6 +519,16 @@ void TagSocket::SendLine(std::string_view text) {
     if (cancel_) RaiseCancel();
 }
 
+// Waits until bytes (or the peer's close) are there; a cancel, the
+// time-out or a socket error raises.
+void TagSocket::AwaitReadable() {
+    readable_ = false;
+    WaitUntil([&] { return readable_; }, true, [&] { WatchReadable(); });
+    if (cancel_) RaiseCancel();
+    if (counter_.Expired()) RaiseTimeOut();
+    if (error_) RaiseErrorFlag();
+}
+
 // ---- ReadReply
 
 int TagSocket::ReadReply(std::string& line) {
@@ -536,11 +536,7 @@ int TagSocket::ReadReply(std::string& line) {
     lastReply_.clear();
     if (!Connected()) RaiseErrorId(kErrNotConnected);
 
-    readable_ = false;
-    WaitUntil([&] { return readable_; }, true, [&] { WatchReadable(); });
-    if (cancel_) RaiseCancel();
-    if (counter_.Expired()) RaiseTimeOut();
-    if (error_) RaiseErrorFlag();
+    AwaitReadable();
     counter_.Start();
     readable_ = false;
     Pump();
@@ -628,11 +624,7 @@ int TagSocket::ReadMultiReply() {
 void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize) {
     if (!Connected()) RaiseErrorId(kErrNotConnected);
 
-    readable_ = false;
-    WaitUntil([&] { return readable_; }, true, [&] { WatchReadable(); });
-    if (cancel_) RaiseCancel();
-    if (counter_.Expired()) RaiseTimeOut();
-    if (error_) RaiseErrorFlag();
+    AwaitReadable();
     readable_ = false;
 
     static constexpr std::string_view kTerminator = "\r\n.\r\n";

@@ -214,6 +214,7 @@ class TagSocket {
     [[noreturn]] void RaiseCancel();
 
   private:
+    void AwaitReadable();
     struct Lookup;
     enum class Domain { System, Resolver };
 

@@ -1,4 +1,5 @@
 #include "mail/mspop3.h"
+#include "app/text.h"
 
 #include <algorithm>
 #include <memory>
@@ -10,21 +11,10 @@ namespace kelvane {
 
 namespace {
 
-// A 32-bit decimal with an optional sign; nothing else around it.
 bool ToInt(std::string_view text, int& value) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return false;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-        if (v > 2147483648LL) return false;
-    }
-    if (negative) v = -v;
-    if (v > 2147483647LL) return false;
-    value = static_cast<int>(v);
+    std::int32_t v = 0;
+    if (!ParseDecimalInt32(text, v)) return false;
+    value = v;
     return true;
 }
 

@@ -299,23 +299,7 @@ bool ParseStoredInteger(std::string_view text, int32_t& out) {
         out = static_cast<int32_t>(static_cast<uint32_t>(v));
         return true;
     }
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) return false;
-    int64_t v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-        if (v > 2147483648LL) return false;
-    }
-    if (negative) v = -v;
-    if (v > INT32_MAX || v < INT32_MIN) return false;
-    out = static_cast<int32_t>(v);
-    return true;
+    return ParseDecimalInt32(text, out);
 }
 
 // ---------------------------------------------------------------- SettingsStore
