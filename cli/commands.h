@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "rules/evaluate.h"
 #include "settings/settingsstore.h"
 
 namespace CLI {
@@ -28,5 +29,12 @@ void RegisterCommands(CLI::App& app, Options& opts, Command& command);
 void RegisterMailboxCommands(CLI::App& app, Command& command);
 void RegisterSettingsCommands(CLI::App& app, Command& command);
 void RegisterEvalCommands(CLI::App& app, Command& command);
+void RegisterCheckCommands(CLI::App& app, Command& command);
+
+// The mark as printed: none, delete, question, exception or known-spammer.
+const char* MarkName(MessageMark mark);
+// A header can carry a bare CR or LF after decoding; one message must stay
+// one output line for scripts reading it.
+std::string OneLine(std::string text);
 
 }  // namespace kelvane::cli

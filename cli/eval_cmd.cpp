@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/checkrun.h"
 #include "app/text.h"
 #include "cli/commands.h"
 #include "mail/headers.h"
@@ -27,30 +28,6 @@ struct EvalArgs {
     std::vector<std::string> files;
 };
 
-const char* MarkName(MessageMark mark) {
-    switch (mark) {
-        case mmDelete:
-            return "delete";
-        case mmQuestion:
-            return "question";
-        case mmException:
-            return "exception";
-        case mmKnownSpammer:
-            return "known-spammer";
-        case mmNone:
-            break;
-    }
-    return "none";
-}
-
-// A header can carry a bare CR or LF after decoding; one message must stay
-// one output line for scripts reading it.
-std::string OneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n') c = ' ';
-    return text;
-}
-
 // The number the check run would hand the rules for slot n's connection.
 int ConnectionIndex(const Options& opts, int slot) {
     if (slot == 0) return 0;
@@ -58,16 +35,6 @@ int ConnectionIndex(const Options& opts, int slot) {
     readServerSettings(SettingsStore::OpenUser(opts.Where()), table);
     const MailboxAccount& a = table.slot(slot);
     return serverToIndex(table, a.server, a.userName);
-}
-
-std::string SenderOf(const TmsHeaders& headers) {
-    std::string from = GetHeaderValue(headers, "From");
-    try {
-        return SplitMailAddress(from).Address;
-    } catch (const AddressParseError&) {
-        // The check run keeps such a message too, judged on the raw text.
-        return Trim(from);
-    }
 }
 
 int Evaluate(const Options& opts, const EvalArgs& args) {
@@ -100,7 +67,7 @@ int Evaluate(const Options& opts, const EvalArgs& args) {
 
         MessageRow row;
         row.subject = GetHeaderValue(headers, "Subject");
-        row.sender = SenderOf(headers);
+        row.sender = ListSenderText(GetHeaderValue(headers, "From"));
         row.size = std::to_string(args.size >= 0 ? static_cast<unsigned long long>(args.size)
                                                  : file.data.size());
         row.mark = mmNone;

@@ -1,0 +1,230 @@
+#include "app/checkrun.h"
+
+#include <langinfo.h>
+
+#include <ctime>
+#include <vector>
+
+#include "app/text.h"
+#include "mail/headers.h"
+
+namespace kelvane {
+
+std::string ListSenderText(std::string_view from) {
+    try {
+        return SplitMailAddress(from).Address;
+    } catch (const AddressParseError&) {
+        // One odd From must not end the check of every other message.
+        return Trim(from);
+    }
+}
+
+std::string ListDateText(std::string_view date) {
+    const MailDate parsed = ParseMailDate(date);
+    const auto parts = parsed.Value != 0 ? DecodeDateTime(parsed.Value) : std::nullopt;
+    if (!parts) return std::string(date);
+    std::tm tm{};
+    tm.tm_year = parts->Year - 1900;
+    tm.tm_mon = parts->Month - 1;
+    tm.tm_mday = parts->Day;
+    tm.tm_hour = parts->Hour;
+    tm.tm_min = parts->Minute;
+    tm.tm_sec = parts->Second;
+    // Let the C library work out the day of the week for formats that show it.
+    std::tm probe = tm;
+    probe.tm_isdst = -1;
+    if (std::mktime(&probe) != -1) tm.tm_wday = probe.tm_wday;
+    const bool midnight = parts->Hour == 0 && parts->Minute == 0 && parts->Second == 0;
+    const std::string format = midnight ? "%x" : "%x %X";
+    char buf[128];
+    const std::size_t n = std::strftime(buf, sizeof buf, format.c_str(), &tm);
+    return std::string(buf, n);
+}
+
+std::string DeletedText(int marked) {
+    return "There were " + std::to_string(marked) + " messages deleted";
+}
+
+MailCheck::MailCheck(TmsRemotePOP& pop, MessageList& list, MessageEvaluator& evaluator,
+                     ActivityLog& log, CheckView& view)
+    : pop_(pop), list_(list), evaluator_(evaluator), log_(log), view_(view) {
+    Bind();
+}
+
+MailCheck::~MailCheck() {
+    Unbind();
+}
+
+template <typename Write>
+void MailCheck::QuietLog(Write write) {
+    try {
+        write();
+    } catch (const KelvaneError&) {
+    }
+}
+
+void MailCheck::Bind() {
+    const auto status = [this](std::string text) {
+        return [this, text](TagSocket&) { view_.Status(text); };
+    };
+    pop_.OnOpen = [this](TagSocket&) {
+        view_.Status("Opening connection for " + pop_.UserName() + " on " + pop_.Server());
+    };
+    pop_.OnUpdatingInfo = [this](TmsRemotePOP&) { view_.Status("Updating headers"); };
+    pop_.OnTransferringData = [this](TmsRemotePOP&) { view_.Status("Transferring data"); };
+    pop_.OnDataTransfered = [this](TmsRemotePOP&) { view_.Status("Data has been transfered"); };
+    pop_.OnClosing = status("Closing connection");
+    pop_.OnClosed = status("Connection closed");
+    pop_.OnCancel = [this](TagSocket&) {
+        view_.Status(std::string(kTextCanceled));
+        QuietLog([&] { log_.LogCanceled(pop_.UserName(), pop_.Server()); });
+    };
+    pop_.OnError = [this](TagSocket&, const std::string& message) {
+        view_.Status(message);
+        QuietLog([&] { log_.LogError(message, pop_.UserName(), pop_.Server()); });
+    };
+    pop_.OnNextInfoUpdated = [this](TmsRemotePOP&, int num) { NextInfoUpdated(num); };
+    pop_.OnInfoUpdated = [this](TmsRemotePOP&) { InfoUpdated(); };
+    pop_.OnDeleting = [this](TmsCustomPOP&, int num) { Deleting(num); };
+}
+
+void MailCheck::Unbind() {
+    pop_.OnOpen = nullptr;
+    pop_.OnUpdatingInfo = nullptr;
+    pop_.OnTransferringData = nullptr;
+    pop_.OnDataTransfered = nullptr;
+    pop_.OnClosing = nullptr;
+    pop_.OnClosed = nullptr;
+    pop_.OnCancel = nullptr;
+    pop_.OnError = nullptr;
+    pop_.OnNextInfoUpdated = nullptr;
+    pop_.OnInfoUpdated = nullptr;
+    pop_.OnDeleting = nullptr;
+}
+
+void MailCheck::LoadAccount(const PopSettings& account, int mailbox) {
+    pop_.SetServer(account.host);
+    pop_.SetUserName(account.userName);
+    pop_.SetPassword(account.password);
+    mailbox_ = mailbox;
+}
+
+std::optional<std::string> MailCheck::MissingAccountText() const {
+    if (TrimView(pop_.UserName()).empty()) return std::string(kNeedUserNameText);
+    if (TrimView(pop_.Server()).empty()) return std::string(kNeedServerText);
+    return std::nullopt;
+}
+
+void MailCheck::NextInfoUpdated(int num) {
+    const auto index = static_cast<std::size_t>(num);
+    if (index >= pop_.Info().Count()) return;
+    const TmsHeaders& headers = pop_.Info().Item(index).Headers;
+    MessageRow row;
+    row.subject = GetHeaderValue(headers, "Subject");
+    row.sender = ListSenderText(GetHeaderValue(headers, "From"));
+    row.size = std::to_string(pop_.Info().Item(index).Size);
+    row.date = ListDateText(GetHeaderValue(headers, "Date"));
+    list_.Append(std::move(row));
+    const std::string of = std::to_string(num + 1) + " of " + std::to_string(pop_.MessageCount());
+    view_.Status("Getting message " + of + " total waiting messages");
+    evaluator_.MarkForDeletion(list_.Rows(), pop_.Info(), static_cast<int>(list_.Count()) - 1,
+                               mailbox_);
+    view_.Progress("Message " + of);
+    view_.RowsChanged();
+}
+
+void MailCheck::InfoUpdated() {
+    view_.Status(std::to_string(pop_.Info().Count()) + " msg(s) for " + pop_.UserName() + " on " +
+                 pop_.Server());
+    evaluator_.MarkForDeletion(list_.Rows(), pop_.Info(), -1, mailbox_);
+    view_.RowsChanged();
+}
+
+void MailCheck::UpdateInfo() {
+    if (list_.Count() > 0) {
+        list_.Clear();
+        view_.RowsChanged();
+    }
+    checking_ = true;
+    try {
+        pop_.UpdateInfo();
+    } catch (...) {
+        checking_ = false;
+        throw;
+    }
+    checking_ = false;
+}
+
+void MailCheck::LogMailCheck() {
+    log_.LogMailCheck(list_.Count(), pop_.UserName(), pop_.Server());
+}
+
+void MailCheck::Cancel() {
+    pop_.Cancel();
+    if (checking_) {
+        list_.Clear();
+        view_.RowsChanged();
+    }
+    checking_ = false;
+}
+
+void MailCheck::Deleting(int num) {
+    view_.Status("Deleting " + std::to_string(num + 1));
+    const auto index = static_cast<std::size_t>(num);
+    if (index >= list_.Count() || !log_.IsOpen()) return;
+    const MessageRow& row = list_.Rows()[index];
+    QuietLog([&] {
+        log_.LogDeletion(pop_.Server(), pop_.UserName(), row.subject, row.sender, row.size,
+                         row.date);
+    });
+}
+
+DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPrompts& prompts,
+                                         const std::function<void(int marked)>& addToTotal) {
+    DeletionResult result;
+    if (deleting_) return result;
+    deleting_ = true;
+    struct Release {
+        bool& flag;
+        ~Release() { flag = false; }
+    } release{deleting_};
+
+    result.total = static_cast<int>(list_.Count());
+    result.marked = static_cast<int>(list_.MarkedCount());
+    const bool ask = options.manualMode && options.confirm;
+    if (result.marked == 0) {
+        if (ask) prompts.Information(std::string(kNothingMarkedText));
+        return result;
+    }
+    if (ask && !prompts.Confirm(std::string(kReallyDeleteText))) return result;
+
+    // The rows and the client's records are one list; if they ever disagree
+    // a row number no longer names the message the user saw.
+    if (list_.Count() != pop_.Info().Count()) throw KelvaneError(std::string(kTextIdsDifferent));
+    // A deletion that failed earlier leaves its marks on the records; only
+    // what the list shows marked now may go.
+    for (std::size_t i = 0; i < list_.Count(); ++i)
+        pop_.ClearMarks(static_cast<int>(i));
+    for (std::size_t i = 0; i < list_.Count(); ++i)
+        if (IsMarkedForDeletion(list_.Rows()[i].mark)) pop_.MarkForDelete(static_cast<int>(i));
+
+    log_.OpenLogFile();
+    try {
+        pop_.ProcessMarks();
+    } catch (...) {
+        log_.CloseLogFile();
+        throw;
+    }
+    log_.CloseLogFile();
+    result.ran = true;
+    if (addToTotal) addToTotal(result.marked);
+
+    list_.Clear();
+    view_.RowsChanged();
+    result.launchMailer = options.manualMode && options.launch && result.total != result.marked;
+    if (!result.launchMailer) pop_.UpdateInfo();
+    view_.Status(DeletedText(result.marked));
+    return result;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,136 @@
+#pragma once
+
+// The check run and the deletion of marked messages as the core sees them:
+// the POP3 client's events filling and marking the message list, the status
+// texts, the activity log lines, the hit counts saved after a check, and
+// the deletion with its guard, its log block per message and the refill.
+// The main window drives this with its buttons and progress window; the
+// command line drives it directly.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/activitylog.h"
+#include "app/messagelist.h"
+#include "app/prompts.h"
+#include "mail/mspop3.h"
+#include "mail/popsettings.h"
+#include "rules/evaluate.h"
+
+namespace kelvane {
+
+inline constexpr std::string_view kNeedUserNameText =
+    "You need to enter your e-mail username in the settings.";
+inline constexpr std::string_view kNeedServerText =
+    "You need to enter the name of your mail server in the settings.";
+inline constexpr std::string_view kNothingMarkedText = "There were no messages marked to delete!";
+inline constexpr std::string_view kReallyDeleteText = "Really delete messages from server?";
+
+// The Sender column: the address part of the From field; a field that
+// cannot be split into an address is shown (and judged) as its trimmed text.
+std::string ListSenderText(std::string_view from);
+
+// The Date column: the date in the locale's short date format, a blank and
+// its time format, the time left out at exactly midnight; the field as it
+// came when it cannot be read.
+std::string ListDateText(std::string_view date);
+
+// What the window shows of a running check or deletion. Every method has a
+// default that shows nothing.
+class CheckView {
+  public:
+    virtual ~CheckView() = default;
+    // The status line.
+    virtual void Status(const std::string&) {}
+    // The message label of the progress window.
+    virtual void Progress(const std::string&) {}
+    // Rows were added, marked or removed.
+    virtual void RowsChanged() {}
+};
+
+// The options of the general settings that steer a deletion.
+struct DeletionOptions {
+    bool manualMode = true;  // checking by hand, not unattended
+    bool confirm = true;     // ask before deleting, in manual mode
+    bool launch = false;     // launch the mail program when mail is left
+};
+
+struct DeletionResult {
+    // False when nothing was deleted: a deletion was already running,
+    // nothing was marked, or the user said No.
+    bool ran = false;
+    int marked = 0;
+    int total = 0;
+    // The list was left empty because the mail program is to be started.
+    bool launchMailer = false;
+};
+
+class MailCheck {
+  public:
+    // The client's events are bound to this object for its whole life; all
+    // references must outlive it.
+    MailCheck(TmsRemotePOP& pop, MessageList& list, MessageEvaluator& evaluator, ActivityLog& log,
+              CheckView& view);
+    ~MailCheck();
+    MailCheck(const MailCheck&) = delete;
+    MailCheck& operator=(const MailCheck&) = delete;
+
+    // Puts an account into the client. mailbox is the slot number the
+    // header rules compare with (0 when no slot matches the account).
+    void LoadAccount(const PopSettings& account, int mailbox);
+    int Mailbox() const { return mailbox_; }
+
+    // The message for a missing user name (blank counts as missing) or
+    // server, checked in that order; nothing when both are there.
+    std::optional<std::string> MissingAccountText() const;
+
+    // The header pass: empties the list, then fills it row by row as the
+    // headers arrive, marking each row at once and all rows again at the
+    // end. Throws when the pass fails; the rows that arrived stay listed.
+    void UpdateInfo();
+    bool Checking() const { return checking_; }
+
+    // What follows a header pass that ran to its end (or whose failure was
+    // swallowed): the "MAIL CHECK" log line for the rows listed.
+    void LogMailCheck();
+
+    // Ends the running pass or deletion. During a header pass the list is
+    // emptied, since it would be incomplete.
+    void Cancel();
+
+    // Deletes the rows marked for deletion on the server, logs each one,
+    // raises the running total through addToTotal (only once every marked
+    // message was deleted), then refills the list from the server unless
+    // the mail program is to take over. Throws when the server work fails;
+    // the guard is released on every way out.
+    DeletionResult DeleteMessages(const DeletionOptions& options, UserPrompts& prompts,
+                                  const std::function<void(int marked)>& addToTotal);
+    bool Deleting() const { return deleting_; }
+
+  private:
+    void Bind();
+    void Unbind();
+    void NextInfoUpdated(int num);
+    void InfoUpdated();
+    void Deleting(int num);
+    // Log lines written from inside the client's events must not replace
+    // the error that is on its way to the user.
+    template <typename Write>
+    void QuietLog(Write write);
+
+    TmsRemotePOP& pop_;
+    MessageList& list_;
+    MessageEvaluator& evaluator_;
+    ActivityLog& log_;
+    CheckView& view_;
+    int mailbox_ = 0;
+    bool checking_ = false;
+    bool deleting_ = false;
+};
+
+// "There were N messages deleted".
+std::string DeletedText(int marked);
+
+}  // namespace kelvane
