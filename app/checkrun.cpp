@@ -103,6 +103,11 @@ void MailCheck::Unbind() {
 }
 
 void MailCheck::LoadAccount(const PopSettings& account, int mailbox) {
+    // A failed run may leave its session open for the next run on the same
+    // mailbox. Another mailbox must never be handled over it: close it
+    // without QUIT, so nothing half done in it takes effect.
+    if (pop_.Connected() && (account.host != pop_.Server() || account.userName != pop_.UserName()))
+        pop_.Close();
     pop_.SetServer(account.host);
     pop_.SetUserName(account.userName);
     pop_.SetPassword(account.password);

@@ -78,7 +78,8 @@ class MailCheck {
     MailCheck& operator=(const MailCheck&) = delete;
 
     // Puts an account into the client. mailbox is the slot number the
-    // header rules compare with (0 when no slot matches the account).
+    // header rules compare with (0 when no slot matches the account). A
+    // session left open by a failed run of another account is closed.
     void LoadAccount(const PopSettings& account, int mailbox);
     int Mailbox() const { return mailbox_; }
 

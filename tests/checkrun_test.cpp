@@ -239,6 +239,26 @@ TEST_F(CheckTest, FailureKeepsTheRowsThatArrived) {
     EXPECT_TRUE(LogLines().empty());
 }
 
+// A refusal leaves the session open. The next mailbox of an unattended walk
+// must get a session of its own, not list the first mailbox's messages.
+TEST_F(CheckTest, NextMailboxNeverUsesASessionLeftOpen) {
+    FakeServer first;
+    Login(first, 1);
+    first.Expect("LIST 1").Send("-ERR busy\r\n").AwaitClientClose();
+    Connect(first);
+    EXPECT_THROW(check.UpdateInfo(), ServerError);
+    EXPECT_TRUE(pop.Connected());
+
+    FakeServer second;
+    Session(second, {kFriend});
+    check.LoadAccount({second.Address(), kUser, kPassword}, 2);
+    EXPECT_FALSE(pop.Connected());
+    check.UpdateInfo();
+    EXPECT_TRUE(first.Finish()) << first.Report();
+    EXPECT_TRUE(second.Finish()) << second.Report();
+    EXPECT_EQ(Marks(), (Lines{"Lunch?=-1"}));
+}
+
 TEST_F(CheckTest, CancelEmptiesTheListAndLogsTwoLines) {
     FakeServer srv;
     Login(srv, 2);
