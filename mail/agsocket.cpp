@@ -86,6 +86,11 @@ class SteadyClockImpl : public Clock {
     }
 };
 
+// A block ends with its "." line; an empty block is that line alone.
+bool BlockComplete(std::string_view received) {
+    return received == ".\r\n" || received.ends_with("\r\n.\r\n");
+}
+
 bool WouldBlock(int err) {
     return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
 }
@@ -149,6 +154,7 @@ void TTimeCounter::SetClock(const Clock* clock) {
 
 void TTimeCounter::Start() {
     remaining_ = limit_;
+    expired_ = false;
     running_ = true;
     nextTickMs_ = clock_->NowMs() + 1000;
 }
@@ -207,7 +213,7 @@ void TagSocket::CloseHandle() {
     fd_ = -1;
 }
 
-void TagSocket::Pump() {
+void TagSocket::PumpEvents() {
     if (pump_) pump_();
 }
 
@@ -285,7 +291,7 @@ void TagSocket::WaitUntil(const std::function<bool()>& done, bool watchError,
                           const std::function<void()>& idle) {
     counter_.Start();
     for (;;) {
-        Pump();
+        PumpEvents();
         if (done() || cancel_ || counter_.Expired() || (watchError && error_)) break;
         idle();
     }
@@ -476,16 +482,24 @@ void TagSocket::CreateSocket() {
 void TagSocket::Connect() {
     if (cancel_) RaiseCancel();
     if (!Connected()) RaiseErrorId(kErrNotConnected);
+    // A failed connect drops the handle, so that the socket no longer counts
+    // as connected and nobody says QUIT to it. No session was open, so it
+    // fires neither OnClosing nor OnClosed.
     counter_.Start();
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&remote_), remoteLen_) == 0) {
         connectedEvent_ = writable_ = true;
     } else if (errno != EINPROGRESS && errno != EINTR) {
-        RaiseSystemError(errno);
+        const int code = errno;
+        CloseHandle();
+        RaiseSystemError(code);
     }
     WaitUntil([&] { return connectedEvent_; }, true, [&] { WatchConnect(); });
     if (cancel_) RaiseCancel();
     if (counter_.Expired()) RaiseTimeOut();
-    if (error_) RaiseErrorFlag();
+    if (error_) {
+        CloseHandle();
+        RaiseErrorFlag();
+    }
 }
 
 // ---- SendLine
@@ -497,7 +511,7 @@ void TagSocket::SendLine(std::string_view text) {
     std::size_t sent = 0;
     counter_.Start();
     for (;;) {
-        Pump();
+        PumpEvents();
         bool blocked = false;
         if (!cancel_ && Connected()) {
             const ssize_t n =
@@ -510,7 +524,7 @@ void TagSocket::SendLine(std::string_view text) {
                 RaiseSystemError(errno);
             }
         }
-        Pump();
+        PumpEvents();
         if (sent == data.size() || cancel_ || counter_.Expired()) break;
         if (blocked) IdleOnSocket(POLLOUT);
     }
@@ -539,7 +553,7 @@ int TagSocket::ReadReply(std::string& line) {
     AwaitReadable();
     counter_.Start();
     readable_ = false;
-    Pump();
+    PumpEvents();
 
     // Look at what is waiting, then take no more than up to the line feed, so
     // a block that follows in the same packet stays in the socket.
@@ -560,7 +574,7 @@ int TagSocket::ReadReply(std::string& line) {
                 break;
             }
             IdleOnSocket(POLLIN);
-            Pump();
+            PumpEvents();
             continue;
         }
         const void* lf = std::memchr(buffer, '\n', static_cast<std::size_t>(seen));
@@ -584,7 +598,7 @@ int TagSocket::ReadReply(std::string& line) {
             Close();
             throw SocketError(std::string(kTextLineTooLong), kErrLineTooLong);
         }
-        Pump();
+        PumpEvents();
     }
     counter_.Stop();
 
@@ -627,7 +641,9 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize) {
     AwaitReadable();
     readable_ = false;
 
-    static constexpr std::string_view kTerminator = "\r\n.\r\n";
+    // Only what this call appends counts: text already in the stream must
+    // neither complete the block nor hide its end.
+    const std::size_t start = stream.size();
     std::vector<char> buffer(kDataChunk);
     counter_.Start();
     for (;;) {
@@ -646,12 +662,10 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize) {
         bool complete = false;
         if (n > 0) {
             stream.append(buffer.data(), static_cast<std::size_t>(n));
-            complete =
-                stream.size() >= kTerminator.size() &&
-                std::string_view(stream).substr(stream.size() - kTerminator.size()) == kTerminator;
+            complete = BlockComplete(std::string_view(stream).substr(start));
             counter_.Start();  // the limit is on silence, not on the whole block
         }
-        Pump();
+        PumpEvents();
         if (complete || cancel_ || counter_.Expired()) break;
         if (n == 0) IdleOnSocket(POLLIN);
     }
@@ -720,13 +734,17 @@ std::string TLineStream::ReadLine() {
         if (n < kChunkSize) lastChunk_ = true;
 
         // Cut after the chunk's last line end; what follows is read again
-        // with the next chunk.
-        std::size_t last = chunk.find_last_of("\r\n");
-        if (!lastChunk_ && last == n - 1 && chunk[last] == '\r') {
-            // Its LF may open the next chunk: keep that pair together.
-            last = last == 0 ? std::string_view::npos : chunk.find_last_of("\r\n", last - 1);
+        // with the next chunk. The last chunk is taken whole, so a final line
+        // without a line end is not lost.
+        std::size_t cut = n;
+        if (!lastChunk_) {
+            std::size_t last = chunk.find_last_of("\r\n");
+            if (last == n - 1 && chunk[last] == '\r') {
+                // Its LF may open the next chunk: keep that pair together.
+                last = last == 0 ? std::string_view::npos : chunk.find_last_of("\r\n", last - 1);
+            }
+            cut = last == std::string_view::npos ? 0 : last + 1;
         }
-        const std::size_t cut = last == std::string_view::npos ? 0 : last + 1;
         lines_.clear();
         index_ = 0;
         if (cut == 0 && !lastChunk_) {

@@ -89,10 +89,10 @@ class Clock {
 };
 const Clock& SteadyClock();
 
-// A one-second countdown: Start loads Limit() seconds, every whole second
-// after that takes one off, and reaching 0 sets Expired() for good. Only
-// ClearExpired() lowers the flag again, so a wait after an unreset time-out
-// ends at once.
+// A one-second countdown: Start loads Limit() seconds and lowers Expired(),
+// every whole second after that takes one off, and reaching 0 sets Expired().
+// The flag outlives Stop, so a wait can tell afterwards why it ended; every
+// wait starts the counter afresh and so gets its full limit.
 class TTimeCounter {
   public:
     explicit TTimeCounter(const Clock* clock = nullptr);
@@ -161,6 +161,7 @@ class TagSocket {
     virtual void Login() {}
     virtual void Logout() {}
 
+    // Connects the socket Open created; on failure the handle is closed.
     void Connect();
     void SendLine(std::string_view text);  // CR LF is appended
     // One reply line without its line end; the result is ReplyCode of it, or
@@ -212,13 +213,14 @@ class TagSocket {
     void RaiseSystemError(int code);
     [[noreturn]] void RaiseTimeOut();
     [[noreturn]] void RaiseCancel();
+    // Runs the owner's event pump once, so a Cancel pressed meanwhile is seen.
+    void PumpEvents();
 
   private:
     void AwaitReadable();
     struct Lookup;
     enum class Domain { System, Resolver };
 
-    void Pump();
     void Fire(const Notify& event);
     void WaitUntil(const std::function<bool()>& done, bool watchError,
                    const std::function<void()>& idle);
@@ -280,8 +282,8 @@ class TmsMailBase : public TagSocket {
 };
 
 // Reads text held in memory line by line, in chunks of kChunkSize bytes. CR
-// LF, LF and CR each end a line. A last line without a line end is not
-// returned. After the last line ReadLine returns kEndOfLines and Eof() holds.
+// LF, LF and CR each end a line; a last line without a line end is a line
+// too. After the last line ReadLine returns kEndOfLines and Eof() holds.
 class TLineStream {
   public:
     static constexpr std::size_t kChunkSize = 16384;

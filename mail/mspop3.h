@@ -70,7 +70,7 @@ class TmsCustomPOP : public TmsMailBase {
 
   protected:
     // True from a completed TCP connect until Close. The socket handle alone
-    // says nothing: a refused connect leaves it open.
+    // says less: Open creates it before anything is connected.
     bool Linked() const { return linked_ && Connected(); }
     // Opens and logs in unless a session is still open.
     void EnsureConnected();
@@ -114,8 +114,8 @@ class TmsRemotePOP : public TmsCustomPOP {
     // Retrieves, then deletes, the marked messages of Info in a session of
     // its own. The marks stay set.
     void ProcessMarks();
-    // QUIT and close when a session is open; a socket left from a failed
-    // connect is only closed.
+    // QUIT and close when a session is open; a socket opened but never
+    // connected is only closed.
     void Disconnect();
 
     // Throws "IDs are different" unless the message now at pos has the

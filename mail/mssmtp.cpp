@@ -23,6 +23,10 @@ void TmsSMTP::Login() {
 }
 
 void TmsSMTP::Logout() {
+    // A Cancel pressed since the last reply ends the session here with the
+    // cancel error; SendLine would only find the socket closed by it.
+    PumpEvents();
+    if (Canceling()) RaiseCancel();
     SendLine("QUIT");
     CheckReply(ReadMultiReply());
 }

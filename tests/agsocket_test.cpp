@@ -126,7 +126,7 @@ TEST(TransferPercentTest, RoundsHalfToEven) {
         EXPECT_EQ(TransferPercent(c.done, c.expected), c.perc) << c.done << "/" << c.expected;
 }
 
-TEST(TimeCounterTest, ExpiresAfterLimitAndStaysExpiredUntilCleared) {
+TEST(TimeCounterTest, ExpiresAfterLimitUntilRestartedOrCleared) {
     ManualClock clock;
     TTimeCounter counter(&clock);
     counter.SetLimit(3);
@@ -136,13 +136,18 @@ TEST(TimeCounterTest, ExpiresAfterLimitAndStaysExpiredUntilCleared) {
     EXPECT_EQ(counter.Remaining(), 1);
     clock.now = 3000;
     EXPECT_TRUE(counter.Expired());
-
     counter.Stop();
-    counter.Start();  // a restart does not clear the flag
-    EXPECT_TRUE(counter.Expired());
-    counter.ClearExpired();
+    EXPECT_TRUE(counter.Expired()) << "a wait asks after stopping why it ended";
+
+    counter.Start();  // a fresh wait gets the whole limit
     EXPECT_FALSE(counter.Expired());
-    clock.now += 2500;
+    EXPECT_EQ(counter.Remaining(), 3);
+    clock.now += 2999;
+    EXPECT_FALSE(counter.Expired());
+    clock.now += 1;
+    EXPECT_TRUE(counter.Expired());
+
+    counter.ClearExpired();  // also without a restart
     EXPECT_FALSE(counter.Expired());
     counter.Stop();
     clock.now += 10000;  // a stopped counter does not tick
@@ -182,7 +187,8 @@ TEST(LineStreamTest, SplitsLines) {
         {"mixed ends", "a\r\nb\nc\rd\r\n", {"a", "b", "c", "d"}},
         {"empty lines", "\r\n\r\nx\r\n", {"", "", "x"}},
         {"LF CR is two ends", "a\n\rb\n", {"a", "", "b"}},
-        {"last line without end dropped", "a\r\nb", {"a"}},
+        {"last line without end kept", "a\r\nb", {"a", "b"}},
+        {"only a line without end", "abc", {"abc"}},
         {"8-bit bytes kept", "\xE4\xFF\x01\r\n", {"\xE4\xFF\x01"}},
     };
     for (const auto& c : cases) {
@@ -220,6 +226,34 @@ TEST(LineStreamTest, LinesAcrossChunkBoundaries) {
     reader.Reset();
     EXPECT_FALSE(reader.Eof());
     EXPECT_EQ(reader.ReadLine(), std::string(chunk - 2, 'q'));
+}
+
+// The last chunk is read whole, wherever the chunk boundaries fall.
+TEST(LineStreamTest, LastLineWithoutEndAfterFullChunks) {
+    using V = std::vector<std::string>;
+    const std::size_t chunk = TLineStream::kChunkSize;
+    const struct {
+        const char* name;
+        std::string text;
+        V lines;
+    } cases[] = {
+        {"CR LF split by the boundary, then the rest",
+         std::string(chunk - 1, 'a') + "\r\nlast",
+         {std::string(chunk - 1, 'a'), "last"}},
+        {"rest is all of the second chunk",
+         "x\r\n" + std::string(chunk - 3, 'z'),
+         {"x", std::string(chunk - 3, 'z')}},
+        {"line longer than a chunk",
+         std::string(chunk + 5, 'w'),
+         {std::string(chunk, 'w'), std::string(5, 'w')}},
+        {"exactly one chunk, no line end", std::string(chunk, 'v'), {std::string(chunk, 'v')}},
+    };
+    for (const auto& c : cases) {
+        TLineStream reader(c.text);
+        const V lines = AllLines(reader);
+        EXPECT_TRUE(lines == c.lines) << c.name << ": " << ::testing::PrintToString(Sizes(lines));
+        EXPECT_EQ(reader.ReadLine(), TLineStream::kEndOfLines) << c.name;
+    }
 }
 
 // ---------------------------------------------------------------- host and port
@@ -369,6 +403,40 @@ TEST_F(SocketTest, LineThenBlockThenLineLoseNothing) {
     EXPECT_TRUE(srv.Finish()) << srv.Report();
 }
 
+// Where a block ends is judged by what this call received, not by what
+// the stream held before.
+TEST(BlockEndTest, EndsAtTheDotLineOfThisBlock) {
+    using V = std::vector<std::string>;
+    const struct {
+        const char* name;
+        std::string before;  // in the stream already
+        V pieces;            // sent apart
+        std::string block;
+    } cases[] = {
+        {"empty block", "", {".\r\n"}, ".\r\n"},
+        {"empty block after earlier text", "earlier\r\n", {".\r\n"}, ".\r\n"},
+        {"empty block in pieces", "", {".", "\r", "\n"}, ".\r\n"},
+        {"terminator in pieces", "", {"a\r\n.", "\r\n"}, "a\r\n.\r\n"},
+        {"dot-stuffed line first", "", {"..\r\n", "x\r\n.\r\n"}, "..\r\nx\r\n.\r\n"},
+        {"earlier text does not end it", "x\r\n.", {"\r\n", "more\r\n.\r\n"}, "\r\nmore\r\n.\r\n"},
+    };
+    for (const auto& c : cases) {
+        Session t;
+        FakeServer srv;
+        srv.Send("+OK\r\n");
+        for (const auto& piece : c.pieces)
+            srv.Silence(Ms(50)).Send(piece);
+        srv.AwaitClientClose();
+        t.Connect(srv);
+        t.sock.ReadReply();
+        std::string stream = c.before;
+        EXPECT_NO_THROW(t.sock.ReadData(stream)) << c.name;
+        EXPECT_EQ(stream, c.before + c.block) << c.name;
+        t.sock.Close();
+        EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
+    }
+}
+
 TEST_F(SocketTest, SlowBlockRestartsTimeOutWithEveryChunk) {
     const FastClock& clock = kFastClock;
     sock.SetTimeOut(60);
@@ -463,7 +531,7 @@ TEST_F(SocketTest, TimeOuts) {
         {"server closes without a word", "", true, Reply},
         {"block stops half way", "+OK\r\nhalf a blo", false, Data},
         {"block cut by a close", "+OK\r\nhalf a blo", true, Data},
-        {"block of only the dot line", "+OK\r\n.\r\n", false, Data},
+        {"dot line without its line feed", "+OK\r\n.\r", false, Data},
     };
     const FastClock& clock = kFastClock;
     for (const auto& c : cases) {
@@ -498,6 +566,29 @@ TEST_F(SocketTest, TimeOuts) {
             << c.name;
         EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
     }
+}
+
+// A time-out without ResetState after it must not cut the next wait short.
+TEST_F(SocketTest, WaitAfterATimeOutGetsTheFullLimit) {
+    FakeServer silent;
+    silent.AwaitClientClose();
+    Connect(silent);
+    EXPECT_THROW(sock.ReadReply(), TimeOutError);
+    EXPECT_TRUE(silent.Finish()) << silent.Report();
+
+    FakeServer late;  // a third of the limit in fast time
+    late.Silence(Ms(200)).Send("+OK late\r\n").AwaitClientClose();
+    sock.SetServer(late.Address());
+    try {
+        sock.Open();
+        sock.Connect();
+        sock.ReadReply();
+    } catch (const TransportError& e) {
+        ADD_FAILURE() << e.what();
+    }
+    EXPECT_EQ(sock.LastReply(), "+OK late");
+    sock.Close();
+    EXPECT_TRUE(late.Finish()) << late.Report();
 }
 
 TEST_F(SocketTest, PumpRunsThroughoutAWait) {
@@ -587,8 +678,17 @@ TEST_F(SocketTest, ConnectionRefusedShowsTheSystemText) {
         EXPECT_EQ(e.Code(), ECONNREFUSED);
         EXPECT_STREQ(e.what(), "Connection refused");
     }
-    EXPECT_EQ(events, (std::vector<std::string>{"Open", "Error:Connection refused"}));
-    EXPECT_TRUE(sock.Connected()) << "a refused socket is left for the owner to close";
+    const std::vector<std::string> expected{"Open", "Error:Connection refused"};
+    EXPECT_EQ(events, expected);
+    EXPECT_FALSE(sock.Connected()) << "the handle of a refused socket is closed";
+    sock.Close();
+    EXPECT_EQ(events, expected) << "no OnClosing or OnClosed: nothing was open";
+    try {
+        sock.SendLine("QUIT");
+        ADD_FAILURE() << "sent on a refused socket";
+    } catch (const SocketError& e) {
+        EXPECT_EQ(e.Code(), kErrNotConnected);
+    }
 }
 
 TEST_F(SocketTest, UnknownHostShowsTheResolverText) {

@@ -120,6 +120,11 @@ TEST(MsMsgBody, TextBodies) {
          TmsCharSet::csUSASCII},
         {"no body", "Subject: a\r\n", {}, "text/plain", TmsCharSet::csUSASCII},
         {"lone LF and CR", "Subject: a\n\nx\ry\n", {"x", "y"}, "text/plain", TmsCharSet::csUSASCII},
+        {"last line without end",
+         "Subject: a\r\n\r\nfirst\r\nlast",
+         {"first", "last"},
+         "text/plain",
+         TmsCharSet::csUSASCII},
     };
     for (const auto& c : cases) {
         const TmsMessage msg = Load(c.text);

@@ -567,8 +567,7 @@ TEST_F(PopTest, MissingLoginDataFailsBeforeAnyConnection) {
     }
 }
 
-// A refused connect leaves a socket handle behind; closing the window then
-// must not try to say QUIT on it.
+// After a refused connect, closing the window must not try to say QUIT.
 TEST_F(PopTest, DisconnectAfterARefusedConnectOnlyCloses) {
     std::uint16_t port = 0;
     {

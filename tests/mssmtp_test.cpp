@@ -91,6 +91,36 @@ TEST(MsSmtp, Sessions) {
     }
 }
 
+// A Cancel pressed after the last reply ends Logout with the cancel error
+// before QUIT goes out.
+TEST(MsSmtp, CancelBeforeQuit) {
+    FakeServer srv;
+    srv.Send("220 ready\r\n").Expect("HELO " + HostName()).Send("250 hi\r\n").AwaitClientClose();
+    TmsSMTP smtp;
+    smtp.SetClock(&kFastClock);
+    smtp.SetServer(srv.Address());
+    std::vector<std::string> events;
+    smtp.OnCancel = [&events](TagSocket&) { events.push_back("Cancel"); };
+    smtp.OnClosing = [&events](TagSocket&) { events.push_back("Closing"); };
+    smtp.OnClosed = [&events](TagSocket&) { events.push_back("Closed"); };
+    smtp.OnError = [&events](TagSocket&, const std::string& m) { events.push_back("Error:" + m); };
+    bool armed = false;
+    smtp.SetEventPump([&] {
+        if (armed && !smtp.Canceling()) smtp.Cancel();
+    });
+    ASSERT_NO_THROW({
+        smtp.Open();
+        smtp.Login();
+    });
+    armed = true;
+    EXPECT_THROW(smtp.Logout(), CancelError);
+    EXPECT_FALSE(smtp.Connected());
+    EXPECT_EQ(events, (std::vector<std::string>{"Cancel", "Closing", "Closed",
+                                                "Error:" + std::string(kTextCanceled)}));
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_EQ(srv.Received().find("QUIT"), std::string::npos);
+}
+
 TEST(MsSmtp, Defaults) {
     TmsSMTP smtp;
     EXPECT_EQ(smtp.ServiceName(), "smtp");
