@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          python3)
+          python3 dovecot-pop3d)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -16,5 +16,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   echo "Installing: ${missing[*]}" >&2
   $sudo apt-get update -qq
+  # The POP3 tests start private Dovecot instances of their own. Keep the
+  # package's system service from starting (and taking port 110) on install.
+  policy=/usr/sbin/policy-rc.d
+  if [[ " ${missing[*]} " == *" dovecot-pop3d "* && ! -e $policy ]]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+    $sudo chmod 755 "$policy"
+    trap '$sudo rm -f "$policy"' EXIT
+  fi
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
