@@ -168,14 +168,16 @@ void TmsRemotePOP::VerifySame(int pos) {
     bool same = true;
     const std::string idWas = GetHeaderValue(was, "Message-ID");
     const std::string idNow = GetHeaderValue(now.Headers, "Message-ID");
+    // Two different ids are final: equal lines further up must not turn
+    // them back into the same message.
     if (!idWas.empty() && !idNow.empty()) same = idWas == idNow;
+    // With no lines on one side nothing could be compared at all.
+    if ((was.Count() == 0) != (now.Headers.Count() == 0)) same = false;
     // Lines beyond the shorter block are not compared: a header the server
     // adds later must not make a message look foreign.
     const std::size_t lines = std::min(was.Count(), now.Headers.Count());
-    for (std::size_t i = 0; i < lines; ++i) {
+    for (std::size_t i = 0; same && i < lines; ++i)
         same = was[i] == now.Headers[i];
-        if (!same) break;
-    }
     if (!same) RaiseError(kErrIdsDifferent, std::string(kTextIdsDifferent));
 }
 

@@ -228,6 +228,12 @@ TEST_F(PopTest, VerifySameGuardsTheDelete) {
         {"server appended a header", base, base + "Status: RO\r\n", true},
         {"no ids, same lines", "From: a\r\nSubject: s\r\n", "From: a\r\nSubject: s\r\n", true},
         {"no ids, other sender", "From: a\r\nSubject: s\r\n", "From: b\r\nSubject: s\r\n", false},
+        // The ids sit past the lines both blocks have: the differing ids
+        // alone must keep the message.
+        {"other id below the shared lines", "From: a\r\nSubject: s\r\nMessage-ID: <1@x>\r\n",
+         "From: a\r\nSubject: s\r\n\tfolded\r\nMessage-ID: <2@x>\r\n", false},
+        {"now without header lines", base, "", false},
+        {"listed without header lines", "", base, false},
     };
     for (const auto& c : cases) {
         TmsRemotePOP p;
