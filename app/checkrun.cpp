@@ -30,10 +30,11 @@ std::string ListDateText(std::string_view date) {
     tm.tm_hour = parts->Hour;
     tm.tm_min = parts->Minute;
     tm.tm_sec = parts->Second;
-    // Let the C library work out the day of the week for formats that show it.
-    std::tm probe = tm;
-    probe.tm_isdst = -1;
-    if (std::mktime(&probe) != -1) tm.tm_wday = probe.tm_wday;
+    // The day of the week for formats that show it, without mktime: that
+    // consults the time zone files on every call, once per listed message.
+    const int y = parts->Month <= 2 ? parts->Year - 1 : parts->Year;
+    const int m = parts->Month <= 2 ? parts->Month + 12 : parts->Month;
+    tm.tm_wday = (parts->Day + (13 * (m + 1)) / 5 + y + y / 4 - y / 100 + y / 400 + 6) % 7;
     const bool midnight = parts->Hour == 0 && parts->Minute == 0 && parts->Second == 0;
     const std::string format = midnight ? "%x" : "%x %X";
     char buf[128];

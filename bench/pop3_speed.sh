@@ -94,6 +94,7 @@ have_check = have_check == "yes"
 port = int(port)
 
 def reference():
+    before = resource.getrusage(resource.RUSAGE_SELF)
     start = time.perf_counter()
     p = poplib.POP3("127.0.0.1", port, timeout=60)
     p.user(user)
@@ -103,7 +104,10 @@ def reference():
         p.list(i)
         p.top(i, 1)
     p.quit()
-    return time.perf_counter() - start, n
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_SELF)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return wall, n, cpu
 
 def ours():
     env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"))
@@ -126,10 +130,10 @@ def on_disk():
 
 # The first session moves the files from new/ to cur/ and builds the index:
 # not timed, so every timed run sees the same mailbox.
-_, listed = reference()
+_, listed, _ = reference()
 print(f"Reference client lists {listed} messages")
 
-ref_walls, our_walls, our_cpu = [], [], []
+ref_walls, ref_cpu, our_walls, our_cpu = [], [], [], []
 for rep in range(1, reps + 1):
     line = f"run {rep}:"
     if have_check:
@@ -139,9 +143,10 @@ for rep in range(1, reps + 1):
         line += f"  kelvane-cli check {wall * 1000:8.1f} ms ({lines} lines, cpu {cpu * 1000:.0f} ms)"
         if lines != count:
             line += f"  [expected {count} lines]"
-    wall, n = reference()
+    wall, n, cpu = reference()
     ref_walls.append(wall)
-    line += f"  reference {wall * 1000:8.1f} ms"
+    ref_cpu.append(cpu)
+    line += f"  reference {wall * 1000:8.1f} ms (cpu {cpu * 1000:.0f} ms)"
     print(line, flush=True)
 
 left = on_disk()
@@ -153,6 +158,8 @@ print()
 print(f"messages:              {count}")
 print(f"reference (poplib):    median {ref * 1000:.1f} ms, "
       f"{ref / count * 1e6:.1f} us per message (in-process, no interpreter start-up)")
+rcpu = statistics.median(ref_cpu)
+print(f"reference CPU:         median {rcpu * 1000:.0f} ms, {rcpu / count * 1e6:.1f} us per message")
 if have_check:
     wall = statistics.median(our_walls)
     cpu = statistics.median(our_cpu)

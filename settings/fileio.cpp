@@ -64,6 +64,12 @@ std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_
     if (::stat(path.c_str(), &old) == 0) {
         if (S_ISDIR(old.st_mode)) return SystemText(EISDIR);
         mode = old.st_mode & 07777;
+        // Every check saves the rule lists for their hit counts, mostly
+        // unchanged: a file that already holds the bytes is left alone.
+        if (static_cast<std::size_t>(old.st_size) == data.size()) {
+            const FileContent current = ReadWholeFile(path);
+            if (current.status == ReadStatus::Ok && current.data == data) return std::nullopt;
+        }
     }
     std::string tmp = path + ".tmp-XXXXXX";
     int fd = ::mkstemp(tmp.data());

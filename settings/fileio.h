@@ -24,7 +24,8 @@ FileContent ReadWholeFile(const std::string& path);
 // Writes data to a temporary file beside path, flushes it to disk and renames
 // it over path. On failure the old file is untouched, the temporary file is
 // removed and the system's error text is returned. mode applies only when the
-// file is new; an existing file keeps its permissions.
+// file is new; an existing file keeps its permissions. A file that already
+// holds exactly data is not rewritten.
 std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_view data,
                                            unsigned mode = 0644);
 

@@ -1,0 +1,61 @@
+#include "settings/fileio.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/testdir.h"
+
+namespace kelvane {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+TEST(WriteFileAtomic, ReplacesKeepsModeAndSkipsIdenticalBytes) {
+    TempDir dir;
+    const std::string path = dir.file("subj.lst");
+
+    ASSERT_FALSE(WriteFileAtomic(path, "one\r\n", 0600));
+    EXPECT_EQ(ReadFile(path), "one\r\n");
+    EXPECT_EQ(StatOf(path).st_mode & 07777, 0600u);
+
+    ::chmod(path.c_str(), 0640);
+    const ino_t first = StatOf(path).st_ino;
+    // The same bytes: the file is not replaced at all.
+    ASSERT_FALSE(WriteFileAtomic(path, "one\r\n", 0600));
+    EXPECT_EQ(StatOf(path).st_ino, first);
+    // Same length, other bytes: replaced, keeping the user's permissions.
+    ASSERT_FALSE(WriteFileAtomic(path, "two\r\n", 0600));
+    EXPECT_EQ(ReadFile(path), "two\r\n");
+    EXPECT_NE(StatOf(path).st_ino, first);
+    EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
+}
+
+TEST(WriteFileAtomic, FailureLeavesTheOldFileAndNoTemporary) {
+    TempDir dir;
+    const std::string folder = dir.file("sub");
+    ASSERT_FALSE(WriteFileAtomic(dir.file("sub"), "not a folder"));
+    // A folder in the way: the write fails with the system's text.
+    const std::string blocked = dir.path();
+    const auto error = WriteFileAtomic(blocked, "x");
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->empty());
+    // A path below a plain file cannot be created; the file stays whole.
+    EXPECT_TRUE(WriteFileAtomic(folder + "/inner.lst", "x"));
+    EXPECT_EQ(ReadFile(folder), "not a folder");
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+}  // namespace
+}  // namespace kelvane
