@@ -21,6 +21,7 @@
 
 using kelvane::test::FakeServer;
 using kelvane::test::ReadFile;
+using kelvane::test::RuleFile;
 using kelvane::test::RunCli;
 using kelvane::test::RunResult;
 using kelvane::test::TempDir;
@@ -31,15 +32,6 @@ namespace {
 const std::string kPassword = "Pw-7q!zeta";
 const std::string kNeedUser = "You need to enter your e-mail username in the settings.\n";
 const std::string kNeedServer = "You need to enter the name of your mail server in the settings.\n";
-
-// One rule row in the list file format, row 0 being left to the defaults.
-std::string RuleFile(std::size_t cols, const std::vector<std::string>& cells) {
-    std::string text = std::to_string(cols) + ",3\r\n";
-    std::size_t first = cols == 5 ? 0 : 1;
-    for (std::size_t i = 0; i < cells.size(); ++i)
-        text += std::to_string(first + i) + ",1," + cells[i] + "\r\n";
-    return text;
-}
 
 const std::string kFreeSubject = RuleFile(6, {"Contains", "free", "No", "Yes", "0"});
 // The rule's saved row 1 once it has been credited with one hit.
@@ -300,17 +292,25 @@ TEST(CliCheck, ReasonsFollowEachRowWithoutCreditingHits) {
     EXPECT_NE(k.Rules("subj.lst").find(kOneHit), std::string::npos) << k.Rules("subj.lst");
 }
 
-// Rows 0 and 1 are marked. The deletion is a session of its own, each DELE
-// after the re-check of that message, committed by QUIT; then a third
-// session lists what is left.
-TEST(CliCheck, DeleteRemovesMarkedMessagesAndListsTheRest) {
-    Kelvane k;
+// What the deletion tests share: rows 0 and 1 marked, a running total of
+// 5, and a server that lists the three messages, then takes the login of
+// the deletion's own session.
+static std::unique_ptr<FakeServer> DeletionScene(Kelvane& k) {
     k.Rules("subj.lst", kFreeSubject);
     k.Blacklist();
     k.Setting("General", "Count", "5");
     auto srv = std::make_unique<FakeServer>();
     Listing(*srv, "bob", {kFree, kSpammer, kBroken});
     LogIn(*srv, "bob", {kFree, kSpammer, kBroken});
+    return srv;
+}
+
+// Rows 0 and 1 are marked. The deletion is a session of its own, each DELE
+// after the re-check of that message, committed by QUIT; then a third
+// session lists what is left.
+TEST(CliCheck, DeleteRemovesMarkedMessagesAndListsTheRest) {
+    Kelvane k;
+    auto srv = DeletionScene(k);
     Top(*srv, 1, kFree).Expect("DELE 1").Send("+OK deleted\r\n");
     Top(*srv, 2, kSpammer).Expect("DELE 2").Send("+OK deleted\r\n");
     Quit(*srv);
@@ -454,12 +454,7 @@ TEST(CliCheck, DeleteStopsWhenAMessageChanged) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Kelvane k;
-        k.Rules("subj.lst", kFreeSubject);
-        k.Blacklist();
-        k.Setting("General", "Count", "5");
-        auto srv = std::make_unique<FakeServer>();
-        Listing(*srv, "bob", {kFree, kSpammer, kBroken});
-        LogIn(*srv, "bob", {kFree, kSpammer, kBroken});
+        auto srv = DeletionScene(k);
         if (row.firstChanged) {
             Top(*srv, 1, kOther);
         } else {

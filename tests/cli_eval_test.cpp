@@ -9,21 +9,12 @@
 #include "support/testdir.h"
 
 using kelvane::test::ReadFile;
+using kelvane::test::RuleFile;
 using kelvane::test::RunCli;
 using kelvane::test::TempDir;
 using kelvane::test::WriteFile;
 
 namespace {
-
-// One rule row in the list file format, row 0 being left to the defaults.
-std::string RuleFile(std::size_t cols, const std::vector<std::string>& cells) {
-    std::string text = std::to_string(cols) + ",3\r\n";
-    // Subject, sender and header lists keep column 0 for the picture.
-    std::size_t first = cols == 5 ? 0 : 1;
-    for (std::size_t i = 0; i < cells.size(); ++i)
-        text += std::to_string(first + i) + ",1," + cells[i] + "\r\n";
-    return text;
-}
 
 struct Folders {
     TempDir home;

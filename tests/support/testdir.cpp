@@ -118,4 +118,12 @@ RunResult RunCli(const std::vector<std::string>& args, const std::string& config
     return r;
 }
 
+std::string RuleFile(std::size_t cols, const std::vector<std::string>& cells) {
+    std::string text = std::to_string(cols) + ",3\r\n";
+    const std::size_t first = cols == 5 ? 0 : 1;
+    for (std::size_t i = 0; i < cells.size(); ++i)
+        text += std::to_string(first + i) + ",1," + cells[i] + "\r\n";
+    return text;
+}
+
 }  // namespace kelvane::test

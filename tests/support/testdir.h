@@ -3,6 +3,7 @@
 // Test helpers: a temporary folder removed afterwards, file reads and writes,
 // and running the real kelvane-cli.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,11 @@ class TempDir {
 
 void WriteFile(const std::string& path, std::string_view data);
 std::string ReadFile(const std::string& path);  // empty when missing
+
+// A rule list file whose row 1 holds cells, the heading row left to the
+// defaults. Lists of 5 columns (exceptions) start at column 0, the others at
+// column 1 after the picture.
+std::string RuleFile(std::size_t cols, const std::vector<std::string>& cells);
 
 struct RunResult {
     int status = -1;  // exit status, or -1 when killed by a signal
