@@ -8,12 +8,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <future>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/fakeserver.h"
@@ -572,5 +575,64 @@ TEST(CliCheck, UsageErrors) {
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(k.Log(), "");
+    }
+}
+
+// Ctrl-C ends the connection at once and without QUIT (the fake server
+// fails on one), so a deletion pass cut short takes no effect on the server.
+TEST(CliCheck, InterruptCancelsWithoutQuit) {
+    struct Row {
+        const char* name;
+        bool remove;
+    } rows[] = {{"during the check", false}, {"during the deletion, after a DELE", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Kelvane k;
+        k.Rules("subj.lst", kFreeSubject);
+        k.Setting("General", "Count", "5");
+        FakeServer srv;
+        if (row.remove) {
+            Listing(srv, "bob", {kFree, kFree});
+            LogIn(srv, "bob", {kFree, kFree});
+            Top(srv, 1, kFree).Expect("DELE 1").Send("+OK deleted\r\n");
+        } else {
+            LogIn(srv, "bob", {kFree, kFree});
+            Top(srv, 1, kFree);
+        }
+        srv.Expect("LIST 2").AwaitClientClose();
+        k.Mailbox(1, srv.Address(), "bob");
+
+        std::vector<std::string> args = {"--dir", k.prog.path(), "check"};
+        if (row.remove) args.push_back("--delete");
+        std::atomic<int> child{0};
+        auto run = std::async(std::launch::async, [&] {
+            return RunCli(args, k.home.path(), {}, [&](int pid) { child = pid; });
+        });
+        // Interrupt while the client waits for the reply to the last LIST.
+        const auto waitingForList2 = [&] {
+            const std::string got = srv.Received();
+            const std::size_t first = got.find("LIST 2\r\n");
+            return row.remove ? got.find("LIST 2\r\n", first + 1) != std::string::npos &&
+                                    first != std::string::npos
+                              : first != std::string::npos;
+        };
+        for (int i = 0; i < 500 && !waitingForList2(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(waitingForList2()) << srv.Received();
+        ::kill(child, SIGINT);
+        const RunResult r = run.get();
+
+        EXPECT_TRUE(srv.Finish()) << srv.Report();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "Operation has been canceled\n");
+        EXPECT_EQ(r.out.find("There were"), std::string::npos) << r.out;
+        EXPECT_EQ(k.Setting("General", "Count"), "5\n");
+        const std::string log = k.Log();
+        EXPECT_NE(log.find("OPERATION CANCELED FOR bob ON " + srv.Address() + " AT <time>\r\n"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("ERROR Operation has been canceled FOR bob ON "), std::string::npos)
+            << log;
+        EXPECT_EQ(log.find("MAIL CHECK"), row.remove ? 0u : std::string::npos) << log;
     }
 }

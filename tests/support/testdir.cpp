@@ -49,7 +49,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 RunResult RunCli(const std::vector<std::string>& args, const std::string& configHome,
-                 std::string_view input) {
+                 std::string_view input, const std::function<void(int pid)>& onStarted) {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -70,6 +70,7 @@ RunResult RunCli(const std::vector<std::string>& args, const std::string& config
         execv(exe.c_str(), argv.data());
         _exit(127);
     }
+    if (onStarted) onStarted(static_cast<int>(pid));
     close(inPipe[0]);
     close(outPipe[1]);
     close(errPipe[1]);

@@ -4,6 +4,7 @@
 // and running the real kelvane-cli.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,7 +41,8 @@ struct RunResult {
 
 // Runs kelvane-cli with the arguments and standard input given, with
 // XDG_CONFIG_HOME set to configHome (so the per-user store is the test's).
+// onStarted, when given, gets the process id as soon as the command runs.
 RunResult RunCli(const std::vector<std::string>& args, const std::string& configHome,
-                 std::string_view input = {});
+                 std::string_view input = {}, const std::function<void(int pid)>& onStarted = {});
 
 }  // namespace kelvane::test
