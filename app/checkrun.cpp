@@ -1,9 +1,6 @@
 #include "app/checkrun.h"
 
-#include <langinfo.h>
-
 #include <ctime>
-#include <vector>
 
 #include "app/text.h"
 #include "mail/headers.h"
@@ -36,9 +33,8 @@ std::string ListDateText(std::string_view date) {
     const int m = parts->Month <= 2 ? parts->Month + 12 : parts->Month;
     tm.tm_wday = (parts->Day + (13 * (m + 1)) / 5 + y + y / 4 - y / 100 + y / 400 + 6) % 7;
     const bool midnight = parts->Hour == 0 && parts->Minute == 0 && parts->Second == 0;
-    const std::string format = midnight ? "%x" : "%x %X";
     char buf[128];
-    const std::size_t n = std::strftime(buf, sizeof buf, format.c_str(), &tm);
+    const std::size_t n = std::strftime(buf, sizeof buf, midnight ? "%x" : "%x %X", &tm);
     return std::string(buf, n);
 }
 
@@ -86,7 +82,7 @@ void MailCheck::Bind() {
     };
     pop_.OnNextInfoUpdated = [this](TmsRemotePOP&, int num) { NextInfoUpdated(num); };
     pop_.OnInfoUpdated = [this](TmsRemotePOP&) { InfoUpdated(); };
-    pop_.OnDeleting = [this](TmsCustomPOP&, int num) { Deleting(num); };
+    pop_.OnDeleting = [this](TmsCustomPOP&, int num) { DeletingMessage(num); };
 }
 
 void MailCheck::Unbind() {
@@ -174,7 +170,7 @@ void MailCheck::Cancel() {
     checking_ = false;
 }
 
-void MailCheck::Deleting(int num) {
+void MailCheck::DeletingMessage(int num) {
     view_.Status("Deleting " + std::to_string(num + 1));
     const auto index = static_cast<std::size_t>(num);
     if (index >= list_.Count() || !log_.IsOpen()) return;

@@ -115,7 +115,7 @@ class MailCheck {
     void Unbind();
     void NextInfoUpdated(int num);
     void InfoUpdated();
-    void Deleting(int num);
+    void DeletingMessage(int num);
     // Log lines written from inside the client's events must not replace
     // the error that is on its way to the user.
     template <typename Write>

@@ -16,8 +16,6 @@
 #include "cli/commands.h"
 #include "mail/mspop3.h"
 #include "rules/evaluate.h"
-#include "rules/knownlist.h"
-#include "rules/spamsettings.h"
 #include "settings/accounts.h"
 #include "settings/keys.h"
 
@@ -100,9 +98,7 @@ void PrintRows(const MessageList& list, const TmsRemotePOP& pop, MessageEvaluato
         static const TmsHeaders kNoHeaders;
         const TmsHeaders& headers =
             i < pop.Info().Count() ? pop.Info().Item(i).Headers : kNoHeaders;
-        for (std::string& line : ReasonsReport(evaluator, row, headers, mailbox))
-            std::cout << OneLine(std::move(line)) << "\n";
-        std::cout << "\n";
+        PrintReasons(evaluator, row, headers, mailbox);
     }
     std::cout.flush();
 }
@@ -122,12 +118,8 @@ int Check(const Options& opts, const CheckArgs& args) {
     MailboxTable table;
     readServerSettings(user, table);
 
-    SpamSettings spam;
-    for (const std::string& w : spam.readSettings(programDir))
-        std::cerr << w << "\n";
-    KnownSpammerList known;
-    known.LoadUpKnownList(programDir + "/known.lst");
-    MessageEvaluator evaluator(spam, known);
+    RuleSet rules(programDir);
+    MessageEvaluator& evaluator = rules.evaluator;
     // The log's name is read afresh at every opening, as the program does.
     ActivityLog log([where] { return keys::Read(SettingsStore::OpenUser(where), keys::Logfile); });
 
@@ -183,7 +175,7 @@ int Check(const Options& opts, const CheckArgs& args) {
         view.Done();
         check.LogMailCheck();
         PrintRows(list, pop, evaluator, check.Mailbox(), args.reasons);
-        spam.Savesettings(programDir, SaveMode::Automatic);
+        rules.spam.Savesettings(programDir, SaveMode::Automatic);
 
         if (!args.remove) continue;
         SilentPrompts prompts;

@@ -33,6 +33,19 @@ std::string OneLine(std::string text) {
     return text;
 }
 
+RuleSet::RuleSet(const std::string& programDir) {
+    for (const std::string& w : spam.readSettings(programDir))
+        std::cerr << w << "\n";
+    known.LoadUpKnownList(programDir + "/known.lst");
+}
+
+void PrintReasons(MessageEvaluator& evaluator, const MessageRow& row, const TmsHeaders& headers,
+                  int mailbox) {
+    for (std::string& line : ReasonsReport(evaluator, row, headers, mailbox))
+        std::cout << OneLine(std::move(line)) << "\n";
+    std::cout << "\n";
+}
+
 void RegisterCommands(CLI::App& app, Options&, Command& command) {
     RegisterMailboxCommands(app, command);
     RegisterSettingsCommands(app, command);

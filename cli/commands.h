@@ -4,6 +4,8 @@
 #include <string>
 
 #include "rules/evaluate.h"
+#include "rules/knownlist.h"
+#include "rules/spamsettings.h"
 #include "settings/settingsstore.h"
 
 namespace CLI {
@@ -36,5 +38,21 @@ const char* MarkName(MessageMark mark);
 // A header can carry a bare CR or LF after decoding; one message must stay
 // one output line for scripts reading it.
 std::string OneLine(std::string text);
+
+// The rule lists, the size limits and the blacklist of the program folder,
+// as the program loads them; warnings about damaged lists go to stderr.
+struct RuleSet {
+    SpamSettings spam;
+    KnownSpammerList known;
+    MessageEvaluator evaluator{spam, known};
+
+    explicit RuleSet(const std::string& programDir);
+    RuleSet(const RuleSet&) = delete;
+    RuleSet& operator=(const RuleSet&) = delete;
+};
+
+// The reasons report of one row, one line each, then an empty line.
+void PrintReasons(MessageEvaluator& evaluator, const MessageRow& row, const TmsHeaders& headers,
+                  int mailbox);
 
 }  // namespace kelvane::cli

@@ -12,8 +12,6 @@
 #include "cli/commands.h"
 #include "mail/headers.h"
 #include "rules/evaluate.h"
-#include "rules/knownlist.h"
-#include "rules/spamsettings.h"
 #include "settings/accounts.h"
 #include "settings/fileio.h"
 
@@ -39,14 +37,10 @@ int ConnectionIndex(const Options& opts, int slot) {
 
 int Evaluate(const Options& opts, const EvalArgs& args) {
     const std::string programDir = opts.Where().programDir;
-    SpamSettings settings;
-    for (const std::string& w : settings.readSettings(programDir))
-        std::cerr << w << "\n";
-    KnownSpammerList known;
-    known.LoadUpKnownList(programDir + "/known.lst");
+    RuleSet rules(programDir);
+    MessageEvaluator& evaluator = rules.evaluator;
     const int mailbox = ConnectionIndex(opts, args.mailbox);
 
-    MessageEvaluator evaluator(settings, known);
     int status = kOk;
     for (const std::string& path : args.files) {
         FileContent file = ReadWholeFile(path);
@@ -75,11 +69,7 @@ int Evaluate(const Options& opts, const EvalArgs& args) {
 
         std::cout << MarkName(row.mark) << "\t" << OneLine(row.sender) << "\t"
                   << OneLine(row.subject) << "\n";
-        if (args.reasons) {
-            for (std::string& line : ReasonsReport(evaluator, row, headers, mailbox))
-                std::cout << OneLine(std::move(line)) << "\n";
-            std::cout << "\n";
-        }
+        if (args.reasons) PrintReasons(evaluator, row, headers, mailbox);
     }
     std::cout.flush();
     return status;
