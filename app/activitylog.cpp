@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/error.h"
+#include "base/error.h"
 
 namespace kelvane {
 

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "mail/headers.h"
 
 namespace kelvane {

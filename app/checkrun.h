@@ -14,7 +14,7 @@
 
 #include "app/activitylog.h"
 #include "app/messagelist.h"
-#include "app/prompts.h"
+#include "base/prompts.h"
 #include "mail/mspop3.h"
 #include "mail/popsettings.h"
 #include "rules/evaluate.h"

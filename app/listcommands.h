@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/messagelist.h"
-#include "app/prompts.h"
+#include "base/prompts.h"
 #include "rules/addtolist.h"
 #include "rules/evaluate.h"
 #include "rules/spamsettings.h"

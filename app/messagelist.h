@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/prompts.h"
+#include "base/prompts.h"
 #include "rules/evaluate.h"
 
 namespace kelvane {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/text.h"
+#include "base/fileio.h"
+#include "base/text.h"
 #include "rules/knownlist.h"
 #include "rules/predicates.h"
-#include "settings/fileio.h"
 
 namespace kelvane {
 namespace {

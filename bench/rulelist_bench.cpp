@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "base/fileio.h"
 #include "rules/spamsettings.h"
-#include "settings/fileio.h"
 
 namespace kelvane {
 namespace {

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "app/checkrun.h"
-#include "app/text.h"
+#include "base/fileio.h"
+#include "base/text.h"
 #include "cli/commands.h"
 #include "mail/headers.h"
 #include "rules/evaluate.h"
 #include "settings/accounts.h"
-#include "settings/fileio.h"
 
 namespace kelvane::cli {
 

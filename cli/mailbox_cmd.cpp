@@ -4,7 +4,7 @@
 #include <iostream>
 #include <memory>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "cli/commands.h"
 #include "settings/accounts.h"
 #include "settings/keys.h"

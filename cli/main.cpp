@@ -5,7 +5,7 @@
 #include <iostream>
 #include <string>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "cli/commands.h"
 
 int main(int argc, char** argv) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "rules/knownlist.h"
 #include "rules/predicates.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/prompts.h"
+#include "base/prompts.h"
 #include "mail/agsocket.h"
 
 namespace kelvane {

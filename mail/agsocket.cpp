@@ -1,5 +1,5 @@
 #include "mail/agsocket.h"
-#include "app/text.h"
+#include "base/text.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -74,17 +74,7 @@ int TransferPercent(std::int64_t done, std::int64_t expected) {
     return static_cast<int>(q);
 }
 
-// ---------------------------------------------------------------- clock
-
 namespace {
-
-class SteadyClockImpl : public Clock {
-  public:
-    std::int64_t NowMs() const override {
-        using namespace std::chrono;
-        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-    }
-};
 
 // A block ends with its "." line; an empty block is that line alone.
 bool BlockComplete(std::string_view received) {
@@ -138,52 +128,6 @@ ServerParts SplitServer(std::string_view server) {
 }
 
 }  // namespace
-
-const Clock& SteadyClock() {
-    static const SteadyClockImpl clock;
-    return clock;
-}
-
-// ---------------------------------------------------------------- TTimeCounter
-
-TTimeCounter::TTimeCounter(const Clock* clock) : clock_(clock ? clock : &SteadyClock()) {}
-
-void TTimeCounter::SetClock(const Clock* clock) {
-    clock_ = clock ? clock : &SteadyClock();
-}
-
-void TTimeCounter::Start() {
-    remaining_ = limit_;
-    expired_ = false;
-    running_ = true;
-    nextTickMs_ = clock_->NowMs() + 1000;
-}
-
-void TTimeCounter::Stop() {
-    Tick();
-    running_ = false;
-}
-
-void TTimeCounter::Tick() {
-    if (!running_) return;
-    const std::int64_t now = clock_->NowMs();
-    if (now < nextTickMs_) return;
-    const std::int64_t ticks = (now - nextTickMs_) / 1000 + 1;
-    nextTickMs_ += ticks * 1000;
-    const std::int64_t left = static_cast<std::int64_t>(remaining_) - ticks;
-    remaining_ = left < -1000000 ? -1000000 : static_cast<int>(left);
-    if (remaining_ <= 0) expired_ = true;
-}
-
-bool TTimeCounter::Expired() {
-    Tick();
-    return expired_;
-}
-
-int TTimeCounter::Remaining() {
-    Tick();
-    return remaining_;
-}
 
 // ---------------------------------------------------------------- host lookup
 
@@ -700,81 +644,6 @@ void TagSocket::Cancel() {
     Fire(OnCancel);
     lookup_.reset();  // an abandoned lookup finishes on its thread unseen
     Close();
-}
-
-// ---------------------------------------------------------------- TLineStream
-
-namespace {
-
-// Splits text into lines; a rest without a line end counts as a line.
-void SplitLines(std::string_view text, std::vector<std::string>& lines) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const auto end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(start));
-            return;
-        }
-        lines.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-    }
-}
-
-}  // namespace
-
-void TLineStream::SetData(std::string data) {
-    data_ = std::move(data);
-    Reset();
-}
-
-void TLineStream::Reset() {
-    lines_.clear();
-    index_ = 0;
-    pos_ = 0;
-    eof_ = false;
-    lastChunk_ = false;
-}
-
-std::string TLineStream::ReadLine() {
-    if (index_ < lines_.size()) return lines_[index_++];
-    while (!lastChunk_) {
-        const std::size_t n = std::min(kChunkSize, data_.size() - pos_);
-        const std::string_view chunk(data_.data() + pos_, n);
-        if (n < kChunkSize) lastChunk_ = true;
-
-        // Cut after the chunk's last line end; what follows is read again
-        // with the next chunk. The last chunk is taken whole, so a final line
-        // without a line end is not lost.
-        std::size_t cut = n;
-        if (!lastChunk_) {
-            std::size_t last = chunk.find_last_of("\r\n");
-            if (last == n - 1 && chunk[last] == '\r') {
-                // Its LF may open the next chunk: keep that pair together.
-                last = last == 0 ? std::string_view::npos : chunk.find_last_of("\r\n", last - 1);
-            }
-            cut = last == std::string_view::npos ? 0 : last + 1;
-        }
-        lines_.clear();
-        index_ = 0;
-        if (cut == 0 && !lastChunk_) {
-            // No line end before the chunk's last byte: a line longer than a
-            // chunk is handed out in chunk-sized pieces.
-            pos_ += n;
-            if (chunk.back() == '\r') {
-                lines_.emplace_back(chunk.substr(0, n - 1));
-                if (pos_ < data_.size() && data_[pos_] == '\n') ++pos_;
-            } else {
-                lines_.emplace_back(chunk);
-            }
-        } else {
-            pos_ += cut;
-            SplitLines(chunk.substr(0, cut), lines_);
-        }
-        if (!lines_.empty()) return lines_[index_++];
-    }
-    eof_ = true;
-    return std::string(kEndOfLines);
 }
 
 }  // namespace kelvane

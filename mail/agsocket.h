@@ -5,7 +5,7 @@
 // dot-terminated block, closing. Every wait has a time-out and can be
 // cancelled. Everything runs on the caller's thread: each wait keeps calling
 // the owner's event pump, so a Cancel button handled inside the pump can end
-// it. Also the line reader used on stored message text.
+// it.
 
 #include <sys/socket.h>
 
@@ -17,7 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/error.h"
+#include "base/error.h"
+#include "mail/timecounter.h"
 
 namespace kelvane {
 
@@ -79,44 +80,6 @@ class TimeOutError : public TransportError {
 class CancelError : public TransportError {
   public:
     CancelError() : TransportError(std::string(kTextCanceled), kErrCanceled) {}
-};
-
-// Monotonic time in milliseconds. Tests pass a fast or hand-driven one.
-class Clock {
-  public:
-    virtual ~Clock() = default;
-    virtual std::int64_t NowMs() const = 0;
-};
-const Clock& SteadyClock();
-
-// A one-second countdown: Start loads Limit() seconds and lowers Expired(),
-// every whole second after that takes one off, and reaching 0 sets Expired().
-// The flag outlives Stop, so a wait can tell afterwards why it ended; every
-// wait starts the counter afresh and so gets its full limit.
-class TTimeCounter {
-  public:
-    explicit TTimeCounter(const Clock* clock = nullptr);
-
-    void SetClock(const Clock* clock);  // null: the steady clock
-    int Limit() const { return limit_; }
-    void SetLimit(int seconds) { limit_ = seconds; }
-
-    void Start();
-    void Stop();
-    bool Running() const { return running_; }
-    bool Expired();
-    int Remaining();
-    void ClearExpired() { expired_ = false; }
-
-  private:
-    void Tick();
-
-    const Clock* clock_;
-    int limit_ = 60;
-    int remaining_ = 0;
-    bool running_ = false;
-    bool expired_ = false;
-    std::int64_t nextTickMs_ = 0;
 };
 
 // The dial-up connection a socket brings up before opening and hangs up
@@ -279,30 +242,6 @@ class TmsMailBase : public TagSocket {
     using TagSocket::OnError;
     using TagSocket::OnOpen;
     using TagSocket::OnProgress;
-};
-
-// Reads text held in memory line by line, in chunks of kChunkSize bytes. CR
-// LF, LF and CR each end a line; a last line without a line end is a line
-// too. After the last line ReadLine returns kEndOfLines and Eof() holds.
-class TLineStream {
-  public:
-    static constexpr std::size_t kChunkSize = 16384;
-    static constexpr std::string_view kEndOfLines = "\xFF\xFF\xFF\xFF";
-
-    explicit TLineStream(std::string data = {}) : data_(std::move(data)) {}
-
-    std::string ReadLine();
-    bool Eof() const { return eof_; }
-    void Reset();
-    void SetData(std::string data);
-
-  private:
-    std::string data_;
-    std::size_t pos_ = 0;
-    std::vector<std::string> lines_;
-    std::size_t index_ = 0;  // one past the line returned last
-    bool eof_ = false;
-    bool lastChunk_ = false;
 };
 
 }  // namespace kelvane

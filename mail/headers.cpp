@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace kelvane {
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/error.h"
+#include "base/error.h"
 
 namespace kelvane {
 

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <utility>
 
-#include "app/text.h"
+#include "base/fileio.h"
+#include "base/text.h"
 #include "mail/agsocket.h"
-#include "settings/fileio.h"
+#include "mail/linestream.h"
 
 namespace kelvane {
 

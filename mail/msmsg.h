@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "mail/headers.h"
 
 namespace kelvane {

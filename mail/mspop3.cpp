@@ -1,11 +1,11 @@
 #include "mail/mspop3.h"
-#include "app/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <memory>
 #include <string_view>
 
-#include "settings/fileio.h"
+#include "base/fileio.h"
 
 namespace kelvane {
 

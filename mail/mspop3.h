@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "mail/agsocket.h"
 #include "mail/headers.h"
 

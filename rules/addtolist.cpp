@@ -22,4 +22,14 @@ void AddSenderException(SpamSettings& spam, const std::string& sender) {
     spam.ExceptionRule.AppendRow({"E-mail address", "Equals", sender, "No", "0"});
 }
 
+std::vector<std::string> FirstRunHeaderRule(const std::string& slot1User) {
+    return {"", "To does not contain", slot1User + " - MailBox #1", "No", "Yes", "0"};
+}
+
+void AddFirstRunHeaderRule(SpamSettings& spam, const MailboxTable& table,
+                           const std::string& programDir) {
+    spam.HeaderRule.InsertRow(1, FirstRunHeaderRule(table.slot(1).userName));
+    spam.Savesettings(programDir, SaveMode::Explicit);
+}
+
 }  // namespace kelvane

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "rules/spamsettings.h"
+#include "settings/accounts.h"
 
 namespace kelvane {
 
@@ -35,5 +36,11 @@ std::size_t AddMessagesToSpamList(SpamSettings& spam, const std::vector<SubjectA
 
 // An exception for a sender, appended (or filling the one empty row).
 void AddSenderException(SpamSettings& spam, const std::string& sender);
+
+// The header rule added once for a new user: mail not addressed to slot 1.
+std::vector<std::string> FirstRunHeaderRule(const std::string& slot1User);
+// Puts that rule first in the header list and saves the rule set at once.
+void AddFirstRunHeaderRule(SpamSettings& spam, const MailboxTable& table,
+                           const std::string& programDir);
 
 }  // namespace kelvane

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "rules/predicates.h"
 
 namespace kelvane {

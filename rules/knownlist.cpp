@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/error.h"
-#include "app/text.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "rules/predicates.h"
 
 namespace kelvane {

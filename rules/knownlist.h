@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/fileio.h"
+#include "base/fileio.h"
 
 namespace kelvane {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "settings/encrypt.h"
 #include "settings/keys.h"
 
@@ -144,16 +144,6 @@ std::optional<int> ChooserNumber(const std::string& entry) {
 
 bool IsNewUser(const MailboxTable& table) {
     return table.slot(1).server.empty() && table.slot(1).userName.empty();
-}
-
-std::vector<std::string> FirstRunHeaderRule(const std::string& slot1User) {
-    return {"", "To does not contain", slot1User + " - MailBox #1", "No", "Yes", "0"};
-}
-
-void AddFirstRunHeaderRule(SpamSettings& spam, const MailboxTable& table,
-                           const std::string& programDir) {
-    spam.HeaderRule.InsertRow(1, FirstRunHeaderRule(table.slot(1).userName));
-    spam.Savesettings(programDir, SaveMode::Explicit);
 }
 
 }  // namespace kelvane

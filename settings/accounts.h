@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "mail/popsettings.h"
-#include "rules/spamsettings.h"
 #include "settings/settingsstore.h"
 
 namespace kelvane {
@@ -85,10 +84,5 @@ std::optional<int> ChooserNumber(const std::string& entry);
 
 // A new user: slot 1 has neither server nor user name.
 bool IsNewUser(const MailboxTable& table);
-// The header rule added once for a new user: mail not addressed to slot 1.
-std::vector<std::string> FirstRunHeaderRule(const std::string& slot1User);
-// Puts that rule first in the header list and saves the rule set at once.
-void AddFirstRunHeaderRule(SpamSettings& spam, const MailboxTable& table,
-                           const std::string& programDir);
 
 }  // namespace kelvane

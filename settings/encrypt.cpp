@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "app/error.h"
-#include "app/text.h"
+#include "base/error.h"
+#include "base/text.h"
 
 namespace kelvane {
 

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "app/error.h"
-#include "app/text.h"
-#include "settings/fileio.h"
+#include "base/error.h"
+#include "base/fileio.h"
+#include "base/text.h"
 
 namespace kelvane {
 

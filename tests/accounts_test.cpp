@@ -1,8 +1,9 @@
 #include "settings/accounts.h"
+#include "rules/addtolist.h"
 
 #include <gtest/gtest.h>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "settings/encrypt.h"
 #include "settings/keys.h"
 #include "support/testdir.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "support/testdir.h"
 
 using namespace kelvane;

@@ -1,4 +1,5 @@
 #include "mail/agsocket.h"
+#include "mail/linestream.h"
 
 #include <gtest/gtest.h>
 #include <netdb.h>

@@ -1,4 +1,4 @@
-#include "settings/fileio.h"
+#include "base/fileio.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/error.h"
-#include "app/text.h"
+#include "base/error.h"
+#include "base/text.h"
 #include "support/testdir.h"
 
 namespace kelvane {

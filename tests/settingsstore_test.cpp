@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "settings/keys.h"
 #include "support/testdir.h"
 

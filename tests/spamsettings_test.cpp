@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/error.h"
+#include "base/error.h"
 #include "settings/keys.h"
 #include "settings/settingsstore.h"
 #include "support/testdir.h"
