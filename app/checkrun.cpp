@@ -224,7 +224,13 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
     list_.Clear();
     view_.RowsChanged();
     result.launchMailer = options.manualMode && options.launch && result.total != result.marked;
-    if (!result.launchMailer) pop_.UpdateInfo();
+    if (!result.launchMailer) {
+        try {
+            pop_.UpdateInfo();
+        } catch (const KelvaneError& e) {
+            throw RefillError(e.what(), result.marked);
+        }
+    }
     view_.Status(DeletedText(result.marked));
     return result;
 }

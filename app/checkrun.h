@@ -131,6 +131,17 @@ class MailCheck {
     bool deleting_ = false;
 };
 
+// A deletion whose messages are gone on the server (QUIT was accepted) but
+// whose refill listing failed. Marked() says how many were deleted.
+class RefillError : public KelvaneError {
+  public:
+    RefillError(const std::string& message, int marked) : KelvaneError(message), marked_(marked) {}
+    int Marked() const { return marked_; }
+
+  private:
+    int marked_;
+};
+
 // "There were N messages deleted".
 std::string DeletedText(int marked);
 

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "app/activitylog.h"
+#include "app/checkpolicy.h"
 #include "app/checkrun.h"
 #include "app/messagelist.h"
 #include "cli/commands.h"
 #include "mail/mspop3.h"
 #include "rules/evaluate.h"
-#include "settings/accounts.h"
 #include "settings/keys.h"
 
 namespace kelvane::cli {
@@ -81,13 +81,6 @@ class TerminalView : public CheckView {
     bool shown_ = false;
 };
 
-// The unattended run asks nothing.
-class SilentPrompts : public UserPrompts {
-  public:
-    void Information(const std::string&) override {}
-    bool Confirm(const std::string&) override { return true; }
-};
-
 void PrintRows(const MessageList& list, const TmsRemotePOP& pop, MessageEvaluator& evaluator,
                int mailbox, bool reasons) {
     for (std::size_t i = 0; i < list.Count(); ++i) {
@@ -103,23 +96,42 @@ void PrintRows(const MessageList& list, const TmsRemotePOP& pop, MessageEvaluato
     std::cout.flush();
 }
 
-// The running total of deleted spam, kept as decimal text.
-void AddToTotal(const Locations& where, int marked) {
-    SettingsStore user = SettingsStore::OpenUser(where);
-    std::int32_t total = 0;
-    if (!ParseStoredInteger(keys::Read(user, keys::Count), total)) total = 0;
-    keys::Write(user, keys::Count, std::to_string(static_cast<long long>(total) + marked));
-}
+// Prints what the walk reports: the lines per message after each listing.
+class PrintedReport : public WalkReport {
+  public:
+    PrintedReport(const TmsRemotePOP& pop, const MessageList& list, MessageEvaluator& evaluator,
+                  TerminalView& view, bool reasons)
+        : pop_(pop), list_(list), evaluator_(evaluator), view_(view), reasons_(reasons) {}
+
+    void MailboxStarting(int slot, const PopSettings& account) override {
+        std::cout << "# mailbox " << slot << ": " << OneLine(account.userName) << " on "
+                  << OneLine(account.host) << "\n";
+    }
+    void Listed(const MailCheck& check) override {
+        view_.Done();
+        PrintRows(list_, pop_, evaluator_, check.Mailbox(), reasons_);
+    }
+    void Deleted(int marked) override {
+        view_.Done();
+        std::cout << DeletedText(marked) << "\n";
+        std::cout.flush();
+    }
+    void Failed(const std::string& text) override {
+        view_.Done();
+        std::cerr << text << "\n";
+    }
+
+  private:
+    const TmsRemotePOP& pop_;
+    const MessageList& list_;
+    MessageEvaluator& evaluator_;
+    TerminalView& view_;
+    bool reasons_;
+};
 
 int Check(const Options& opts, const CheckArgs& args) {
     const Locations where = opts.Where();
-    const std::string programDir = where.programDir;
-    const SettingsStore user = SettingsStore::OpenUser(where);
-    MailboxTable table;
-    readServerSettings(user, table);
-
-    RuleSet rules(programDir);
-    MessageEvaluator& evaluator = rules.evaluator;
+    RuleSet rules(where.programDir);
     // The log's name is read afresh at every opening, as the program does.
     ActivityLog log([where] { return keys::Read(SettingsStore::OpenUser(where), keys::Logfile); });
 
@@ -127,7 +139,7 @@ int Check(const Options& opts, const CheckArgs& args) {
     TmsRemotePOP pop;
     MessageList list;
     TerminalView view;
-    MailCheck check(pop, list, evaluator, log, view);
+    MailCheck check(pop, list, rules.evaluator, log, view);
     bool canceled = false;
     pop.SetEventPump([&] {
         if (gInterrupted && !canceled) {
@@ -136,65 +148,13 @@ int Check(const Options& opts, const CheckArgs& args) {
         }
     });
 
-    std::vector<int> slots;
-    if (args.all) {
-        for (int n = 1; n <= keys::MailboxSlots; ++n)
-            slots.push_back(n);
-    } else {
-        slots.push_back(args.mailbox != 0 ? args.mailbox : keys::Read(user, keys::Which));
-    }
-
-    int status = kOk;
-    const auto fail = [&](const std::string& text) {
-        view.Done();
-        std::cerr << text << "\n";
-        status = kFailed;
-    };
-    for (int slot : slots) {
-        if (canceled) break;
-        const PopSettings account = GetRemotePOPSettings(user, slot);
-        if (args.all && (account.host.empty() || account.userName.empty())) continue;
-        check.LoadAccount(account, serverToIndex(table, account.host, account.userName));
-        if (auto missing = check.MissingAccountText()) {
-            fail(*missing);
-            continue;
-        }
-        if (args.all)
-            std::cout << "# mailbox " << slot << ": " << OneLine(account.userName) << " on "
-                      << OneLine(account.host) << "\n";
-
-        try {
-            check.UpdateInfo();
-        } catch (const KelvaneError& e) {
-            fail(e.what());
-            // A single check ends here, as on the screen. The walk over all
-            // mailboxes goes on with the messages that did arrive, as the
-            // unattended run does, unless the user interrupted it.
-            if (!args.all || canceled) return status;
-        }
-        view.Done();
-        check.LogMailCheck();
-        PrintRows(list, pop, evaluator, check.Mailbox(), args.reasons);
-        rules.spam.Savesettings(programDir, SaveMode::Automatic);
-
-        if (!args.remove) continue;
-        SilentPrompts prompts;
-        DeletionOptions options;
-        options.manualMode = false;
-        DeletionResult result;
-        try {
-            result = check.DeleteMessages(options, prompts,
-                                          [&](int marked) { AddToTotal(where, marked); });
-        } catch (const KelvaneError& e) {
-            // A failed deletion always ends the walk.
-            fail(e.what());
-            return status;
-        }
-        view.Done();
-        std::cout << DeletedText(result.marked) << "\n";
-        PrintRows(list, pop, evaluator, check.Mailbox(), args.reasons);
-    }
-    return status;
+    WalkOptions walk;
+    walk.all = args.all;
+    walk.mailbox = args.mailbox;
+    walk.remove = args.remove;
+    PrintedReport report(pop, list, rules.evaluator, view, args.reasons);
+    const bool ok = RunChecks(check, rules, where, walk, report, [&] { return canceled; });
+    return ok ? kOk : kFailed;
 }
 
 }  // namespace

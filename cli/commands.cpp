@@ -33,10 +33,9 @@ std::string OneLine(std::string text) {
     return text;
 }
 
-RuleSet::RuleSet(const std::string& programDir) {
-    for (const std::string& w : spam.readSettings(programDir))
+RuleSet::RuleSet(const std::string& programDir) : kelvane::RuleSet(programDir) {
+    for (const std::string& w : warnings)
         std::cerr << w << "\n";
-    known.LoadUpKnownList(programDir + "/known.lst");
 }
 
 void PrintReasons(MessageEvaluator& evaluator, const MessageRow& row, const TmsHeaders& headers,

@@ -3,9 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "app/checkpolicy.h"
 #include "rules/evaluate.h"
-#include "rules/knownlist.h"
-#include "rules/spamsettings.h"
 #include "settings/settingsstore.h"
 
 namespace CLI {
@@ -39,16 +38,10 @@ const char* MarkName(MessageMark mark);
 // one output line for scripts reading it.
 std::string OneLine(std::string text);
 
-// The rule lists, the size limits and the blacklist of the program folder,
-// as the program loads them; warnings about damaged lists go to stderr.
-struct RuleSet {
-    SpamSettings spam;
-    KnownSpammerList known;
-    MessageEvaluator evaluator{spam, known};
-
+// The rule set of the program folder; warnings about damaged lists go to
+// stderr.
+struct RuleSet : kelvane::RuleSet {
     explicit RuleSet(const std::string& programDir);
-    RuleSet(const RuleSet&) = delete;
-    RuleSet& operator=(const RuleSet&) = delete;
 };
 
 // The reasons report of one row, one line each, then an empty line.

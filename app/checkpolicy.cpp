@@ -1,0 +1,99 @@
+#include "app/checkpolicy.h"
+
+#include <cstdint>
+
+#include "base/fileio.h"
+#include "settings/keys.h"
+
+namespace kelvane {
+
+RuleSet::RuleSet(const std::string& programDir) {
+    warnings = spam.readSettings(programDir);
+    known.LoadUpKnownList(JoinPath(programDir, "known.lst"));
+}
+
+void SaveHitCounts(RuleSet& rules, const std::string& programDir) {
+    rules.spam.Savesettings(programDir, SaveMode::Automatic);
+}
+
+void AddToTotal(const Locations& where, int marked) {
+    SettingsStore user = SettingsStore::OpenUser(where);
+    std::int32_t total = 0;
+    if (!ParseStoredInteger(keys::Read(user, keys::Count), total)) total = 0;
+    keys::Write(user, keys::Count, std::to_string(static_cast<long long>(total) + marked));
+}
+
+namespace {
+
+// The unattended run asks nothing.
+class SilentPrompts : public UserPrompts {
+  public:
+    void Information(const std::string&) override {}
+    bool Confirm(const std::string&) override { return true; }
+};
+
+}  // namespace
+
+bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const WalkOptions& options,
+               WalkReport& report, const std::function<bool()>& canceled) {
+    const SettingsStore user = SettingsStore::OpenUser(where);
+    MailboxTable table;
+    readServerSettings(user, table);
+
+    std::vector<int> slots;
+    if (options.all) {
+        for (int n = 1; n <= keys::MailboxSlots; ++n)
+            slots.push_back(n);
+    } else {
+        slots.push_back(options.mailbox != 0 ? options.mailbox : keys::Read(user, keys::Which));
+    }
+
+    bool ok = true;
+    const auto fail = [&](const std::string& text) {
+        report.Failed(text);
+        ok = false;
+    };
+    for (int slot : slots) {
+        if (canceled()) break;
+        const PopSettings account = GetRemotePOPSettings(user, slot);
+        if (options.all && (account.host.empty() || account.userName.empty())) continue;
+        check.LoadAccount(account, serverToIndex(table, account.host, account.userName));
+        if (auto missing = check.MissingAccountText()) {
+            fail(*missing);
+            continue;
+        }
+        if (options.all) report.MailboxStarting(slot, account);
+
+        try {
+            check.UpdateInfo();
+        } catch (const KelvaneError& e) {
+            fail(e.what());
+            if (!options.all || canceled()) return ok;
+        }
+        check.LogMailCheck();
+        report.Listed(check);
+        SaveHitCounts(rules, where.programDir);
+
+        if (!options.remove) continue;
+        SilentPrompts prompts;
+        DeletionOptions deletion;
+        deletion.manualMode = false;
+        try {
+            const DeletionResult result = check.DeleteMessages(
+                deletion, prompts, [&](int marked) { AddToTotal(where, marked); });
+            report.Deleted(result.marked);
+            report.Listed(check);
+        } catch (const RefillError& e) {
+            // The deletion itself is done: say so, and go on with the others.
+            report.Deleted(e.Marked());
+            fail(e.what());
+            if (!options.all || canceled()) return ok;
+        } catch (const KelvaneError& e) {
+            fail(e.what());
+            return ok;
+        }
+    }
+    return ok;
+}
+
+}  // namespace kelvane
