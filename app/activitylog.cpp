@@ -8,27 +8,76 @@
 #include <cstring>
 
 #include "base/error.h"
+#include "base/text.h"
 
 namespace kelvane {
 
 namespace {
 
-bool IsBlankName(std::string_view s) {
-    for (char c : s)
-        if (c != ' ' && c != '\r' && c != '\n' && c != '\b') return false;
-    return true;
+// Expands the conversions that stand for other time formats, so that the
+// seconds field can be found: %T, %R, %r and %X.
+std::string ExpandTimeFormat(std::string_view format, int depth = 0) {
+    std::string out;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%' || i + 1 >= format.size()) {
+            out += format[i];
+            continue;
+        }
+        const char c = format[++i];
+        if (c == 'T') {
+            out += "%H:%M:%S";
+        } else if (c == 'R') {
+            out += "%H:%M";
+        } else if ((c == 'r' || c == 'X') && depth < 2) {
+            const char* inner = nl_langinfo(c == 'r' ? T_FMT_AMPM : T_FMT);
+            out += ExpandTimeFormat(inner ? inner : "", depth + 1);
+        } else {
+            out += '%';
+            out += c;
+        }
+    }
+    return out;
 }
 
 }  // namespace
 
+std::string ShortTimeFormat(std::string_view timeFormat) {
+    std::string f = ExpandTimeFormat(timeFormat);
+    std::size_t s = std::string::npos;
+    for (std::size_t i = 0; i + 1 < f.size(); ++i) {
+        if (f[i] != '%') continue;
+        if (f[i + 1] == 'S') {
+            s = i;
+            break;
+        }
+        ++i;  // "%%" and every other conversion
+    }
+    if (s != std::string::npos) {
+        // The text after the seconds up to the next field: a unit of its own
+        // ("%H時%M分%S秒") goes with them; otherwise the separator before them.
+        std::size_t after = f.find('%', s + 2);
+        if (after == std::string::npos) after = f.size();
+        const std::string_view tail(f.data() + s + 2, after - s - 2);
+        const bool unit = tail.find_first_not_of(" \t") != std::string_view::npos;
+        if (unit) {
+            f.erase(s, after - s);
+        } else {
+            std::size_t before = s;
+            while (before > 0 && f[before - 1] != '%' && !(before >= 2 && f[before - 2] == '%'))
+                --before;
+            f.erase(before, s + 2 - before);
+        }
+    }
+    while (!f.empty() && (f.back() == ' ' || f.back() == ':' || f.back() == '.'))
+        f.pop_back();
+    return f.empty() ? "%H:%M" : f;
+}
+
 std::string LogTimeStamp(std::time_t when) {
     std::tm local{};
     localtime_r(&when, &local);
-    // The locale's time format without its seconds is its short time.
-    std::string timeFormat = nl_langinfo(T_FMT);
-    if (auto s = timeFormat.find(":%S"); s != std::string::npos) timeFormat.erase(s, 3);
-    if (timeFormat.empty()) timeFormat = "%H:%M";
-    const std::string format = "%a %x " + timeFormat;
+    const char* timeFormat = nl_langinfo(T_FMT);
+    const std::string format = "%a %x " + ShortTimeFormat(timeFormat ? timeFormat : "");
     char buf[128];
     std::size_t n = std::strftime(buf, sizeof buf, format.c_str(), &local);
     return std::string(buf, n);
@@ -44,7 +93,7 @@ ActivityLog::~ActivityLog() {
 void ActivityLog::OpenLogFile() {
     if (IsOpen()) return;
     const std::string name = fileName_();
-    if (IsBlankName(name)) return;
+    if (IsBlankText(name)) return;
     int fd = ::open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) throw KelvaneError(std::strerror(errno));
     fd_ = fd;

@@ -13,6 +13,8 @@ namespace kelvane {
 // "ddd ddddd t": abbreviated day name, short date and short time in the
 // user's locale (LC_TIME).
 std::string LogTimeStamp(std::time_t when);
+// A strftime time format without its seconds field: the locale's short time.
+std::string ShortTimeFormat(std::string_view timeFormat);
 
 class ActivityLog {
   public:

@@ -8,12 +8,8 @@
 namespace kelvane {
 
 std::string ListSenderText(std::string_view from) {
-    try {
-        return SplitMailAddress(from).Address;
-    } catch (const AddressParseError&) {
-        // One odd From must not end the check of every other message.
-        return Trim(from);
-    }
+    // One odd From must not end the check of every other message.
+    return AddressOrText(from);
 }
 
 std::string ListDateText(std::string_view date) {
@@ -112,8 +108,8 @@ void MailCheck::LoadAccount(const PopSettings& account, int mailbox) {
 }
 
 std::optional<std::string> MailCheck::MissingAccountText() const {
-    if (TrimView(pop_.UserName()).empty()) return std::string(kNeedUserNameText);
-    if (TrimView(pop_.Server()).empty()) return std::string(kNeedServerText);
+    if (IsBlankText(pop_.UserName())) return std::string(kNeedUserNameText);
+    if (IsBlankText(pop_.Server())) return std::string(kNeedServerText);
     return std::nullopt;
 }
 

@@ -74,6 +74,17 @@ constexpr bool ParseDecimalInt32(std::string_view text, std::int32_t& value) {
 }
 
 // Trimming removes leading and trailing bytes with codes 0 to 32.
+// Space, CR, LF and backspace; TAB is not blank.
+constexpr bool IsBlankByte(char c) {
+    return c == ' ' || c == '\r' || c == '\n' || c == '\b';
+}
+// Empty or only blank bytes: what counts as "not entered" for a name.
+constexpr bool IsBlankText(std::string_view text) {
+    for (char c : text)
+        if (!IsBlankByte(c)) return false;
+    return true;
+}
+
 inline std::string_view TrimView(std::string_view s) {
     std::size_t b = 0, e = s.size();
     while (b < e && static_cast<unsigned char>(s[b]) <= 32)

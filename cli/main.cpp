@@ -14,9 +14,11 @@ int main(int argc, char** argv) {
     using namespace kelvane::cli;
     CLI::App app{
         "kelvane-cli: the Kelvane junk-mail filter for scripts and cron.\n"
-        "Rule lists, known.lst and Kelvane.ini are read from the program folder\n"
-        "(the folder of this executable, or --dir); mailboxes and general\n"
-        "settings from the per-user store under $XDG_CONFIG_HOME."};
+        "Rule lists, known.lst, Kelvane.ini and the default log live in the program\n"
+        "folder: --dir when given, else the folder of this executable when you can\n"
+        "write to it, else ${XDG_DATA_HOME:-~/.local/share}/Kelvane. Mailboxes and\n"
+        "general settings are kept in the per-user store\n"
+        "${XDG_CONFIG_HOME:-~/.config}/Brennick Corporation/Kelvane/10.ini."};
     app.require_subcommand(1);
     Options opts;
     app.add_option("--dir", opts.dir, "Program folder holding the rule set")

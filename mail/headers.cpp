@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/lines.h"
 #include "base/text.h"
 
 namespace kelvane {
@@ -217,17 +218,9 @@ constexpr double kMaxValue = 2958466.0;  // after 9999-12-31
 
 void TmsHeaders::LoadFromText(std::string_view text) {
     lines_.clear();
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines_.emplace_back(text.substr(start));
-            break;
-        }
-        lines_.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-    }
+    LineSplitter lines(text);
+    for (std::string_view line; lines.Next(line);)
+        lines_.emplace_back(line);
 }
 
 std::string TmsHeaders::Text() const {
@@ -387,6 +380,14 @@ void ParseMailAddress(std::string_view text, TmsMailAddress& address) {
     }
     address.Address = CutTo(std::move(addr), kMaxAddressPart);
     address.Name = CutTo(std::move(name), kMaxAddressPart);
+}
+
+std::string AddressOrText(std::string_view value) {
+    try {
+        return SplitMailAddress(value).Address;
+    } catch (const AddressParseError&) {
+        return Trim(value);
+    }
 }
 
 TmsMailAddress SplitMailAddress(std::string_view text) {

@@ -108,6 +108,9 @@ void CutHeadersAtBody(TmsHeaders& headers);
 // Throws AddressParseError for a "<" that has no ">" after it.
 void ParseMailAddress(std::string_view text, TmsMailAddress& address);
 TmsMailAddress SplitMailAddress(std::string_view text);
+// The address of a From or To value; a value the splitter cannot read (a
+// "<" without ">") still names someone, so its trimmed text stands in.
+std::string AddressOrText(std::string_view value);
 
 // The text trimmed, then every leading and trailing double quote removed.
 std::string StripQuotes(std::string_view text);

@@ -2,26 +2,9 @@
 
 #include <algorithm>
 
+#include "base/lines.h"
+
 namespace kelvane {
-
-namespace {
-
-// Splits text into lines; a rest without a line end counts as a line.
-void SplitLines(std::string_view text, std::vector<std::string>& lines) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const auto end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(start));
-            return;
-        }
-        lines.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
-    }
-}
-
-}  // namespace
 
 void TLineStream::SetData(std::string data) {
     data_ = std::move(data);
@@ -69,7 +52,9 @@ std::string TLineStream::ReadLine() {
             }
         } else {
             pos_ += cut;
-            SplitLines(chunk.substr(0, cut), lines_);
+            LineSplitter split(chunk.substr(0, cut));
+            for (std::string_view line; split.Next(line);)
+                lines_.emplace_back(line);
         }
         if (!lines_.empty()) return lines_[index_++];
     }

@@ -27,35 +27,9 @@ bool IsYes(std::string_view cell) {
     return cell.size() == 3 && cell[0] == 'Y' && cell[1] == 'e' && cell[2] == 's';
 }
 
-// The rule's condition keyword, exactly as PredicateFromKeyword reads it.
-// Most keywords differ in length, so one comparison settles nearly every
-// cell.
+// The rule's condition keyword.
 std::optional<Predicate> Condition(std::string_view keyword) {
-    auto is = [&](std::string_view k, Predicate p) -> std::optional<Predicate> {
-        if (keyword == k) return p;
-        return std::nullopt;
-    };
-    switch (keyword.size()) {
-        case 6:
-            return is("Equals", Predicate::Equals);
-        case 9:
-            return is("Ends with", Predicate::EndsWith);
-        case 12:
-            return is("Is UPPERCASE", Predicate::IsUppercase);
-        case 18:
-            return is("First char numeric", Predicate::FirstCharNumeric);
-        case 21:
-            return is("Contains (whole word)", Predicate::ContainsWholeWord);
-        case 8:
-            if (auto p = is("Contains", Predicate::Contains)) return p;
-            return is("Is blank", Predicate::IsBlank);
-        case 11:
-            if (auto p = is("Starts with", Predicate::StartsWith)) return p;
-            if (auto p = is("All numeric", Predicate::AllNumeric)) return p;
-            return is("50% numeric", Predicate::HalfNumeric);
-        default:
-            return std::nullopt;
-    }
+    return PredicateFromKeyword(keyword);
 }
 
 // The byte of pattern that occurs least often in the text counted by
@@ -103,16 +77,6 @@ std::string_view DomainPart(std::string_view sender) {
 }
 std::string_view LocalPart(std::string_view sender) {
     return sender.substr(0, sender.find('@'));
-}
-
-// A From or To value the splitter cannot read (a "<" without ">") still
-// names someone; the rules compare against its text as it stands.
-std::string AddressOf(std::string_view value) {
-    try {
-        return SplitMailAddress(value).Address;
-    } catch (const AddressParseError&) {
-        return Trim(value);
-    }
 }
 
 struct ToRule {
@@ -490,7 +454,7 @@ void MessageEvaluator::HeaderStep(MessageRow& row, const TmsHeaders& headers, in
         return *slot;
     };
     auto from = [&]() -> std::string& {
-        if (!fromAddress) fromAddress = AddressOf(GetHeaderValue(headers, "From"));
+        if (!fromAddress) fromAddress = AddressOrText(GetHeaderValue(headers, "From"));
         return *fromAddress;
     };
 
@@ -531,7 +495,7 @@ void MessageEvaluator::HeaderStep(MessageRow& row, const TmsHeaders& headers, in
                   !Contains(sender, reply, false);
             if (hit) shown.append(reply).append(" ").append(kNotReplyTo).append(" ").append(sender);
         } else {
-            if (!toAddress) toAddress = AddressOf(value(toValue, "To"));
+            if (!toAddress) toAddress = AddressOrText(value(toValue, "To"));
             const std::string& to = *toAddress;
             const std::string& sender = from();
             hit = !to.empty() && (Contains(to, sender, false) || Contains(sender, to, false));

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/error.h"
+#include "base/lines.h"
 #include "base/text.h"
 #include "rules/predicates.h"
 
@@ -14,16 +15,9 @@ namespace {
 // Calls line(begin, length) for every line of text; see SplitKnownListLines.
 template <class F>
 void ForEachLine(std::string_view text, F&& line) {
-    std::size_t start = 0;
-    const std::size_t n = text.size();
-    while (start < n) {
-        std::size_t end = start;
-        while (end < n && text[end] != '\r' && text[end] != '\n')
-            ++end;
-        line(start, end - start);
-        if (end < n && text[end] == '\r' && end + 1 < n && text[end + 1] == '\n') ++end;
-        start = end + 1;
-    }
+    LineSplitter lines(text);
+    for (std::string_view l; lines.Next(l);)
+        line(static_cast<std::size_t>(l.data() - text.data()), l.size());
 }
 
 // A line such as "12345@example.com" or "@example.com": its part before the

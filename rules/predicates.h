@@ -22,10 +22,6 @@ namespace kelvane {
 // The bytes that separate words, in this order.
 inline constexpr std::string_view kWordDelimiters{"\t'\r\n ,./?;:`\"<>[]{}-=\\+|()%@&^$#!~*", 35};
 
-// Space, CR, LF and backspace; TAB is not blank.
-constexpr bool IsBlankByte(char c) {
-    return c == ' ' || c == '\r' || c == '\n' || c == '\b';
-}
 constexpr bool IsDigitByte(char c) {
     return c >= '0' && c <= '9';
 }

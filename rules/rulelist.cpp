@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "base/fileio.h"
+#include "base/lines.h"
 #include "base/text.h"
 
 namespace kelvane {
@@ -105,29 +106,6 @@ struct ParsedCell {
     std::size_t row;
     std::string_view colText, rowText;  // as written, for warnings
     std::string_view text;
-};
-
-class LineSplitter {
-  public:
-    explicit LineSplitter(std::string_view text) : text_(text) {}
-    // Accepts CR LF, LF and CR line ends alike.
-    bool Next(std::string_view& line) {
-        if (pos_ >= text_.size()) return false;
-        const std::size_t end = text_.find_first_of("\r\n", pos_);
-        if (end == std::string_view::npos) {
-            line = text_.substr(pos_);
-            pos_ = text_.size();
-        } else {
-            line = text_.substr(pos_, end - pos_);
-            pos_ = end + 1;
-            if (text_[end] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
-        }
-        return true;
-    }
-
-  private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
 };
 
 class Warner {

@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "base/fileio.h"
+#include "base/lines.h"
 #include "base/text.h"
 
 namespace kelvane {
@@ -126,24 +127,49 @@ std::string_view TrimBlanks(std::string_view s) {
 
 // ---------------------------------------------------------------- Locations
 
+namespace {
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && home[0]) return home;
+    if (const passwd* pw = getpwuid(getuid())) return pw->pw_dir;
+    return {};
+}
+
+}  // namespace
+
 std::string Locations::DefaultUserStore() {
     std::string base;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/') {
         base = xdg;
     } else {
-        const char* home = std::getenv("HOME");
-        std::string h = home && home[0] ? home : "";
-        if (h.empty()) {
-            if (const passwd* pw = getpwuid(getuid())) h = pw->pw_dir;
-        }
-        base = JoinPath(h, ".config");
+        base = JoinPath(HomeFolder(), ".config");
     }
     return JoinPath(base, "Brennick Corporation/Kelvane/10.ini");
 }
 
+std::string Locations::ProgramFolderFor(const std::string& executableFolder) {
+    // A build tree or a portable copy keeps its files beside the program.
+    if (::access(executableFolder.c_str(), W_OK) == 0) return executableFolder;
+    // Installed in a system folder: the user's own data folder instead.
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    const std::string base =
+        xdg && xdg[0] == '/' ? std::string(xdg) : JoinPath(HomeFolder(), ".local/share");
+    const std::string folder = JoinPath(base, "Kelvane");
+    MakeFolders(folder);
+    return folder;
+}
+
 Locations Locations::Default() {
-    return Locations{ExecutableFolder(), DefaultUserStore()};
+    return Locations{ProgramFolderFor(ExecutableFolder()), DefaultUserStore()};
+}
+
+std::string Locations::DataFile(std::string_view name) const {
+    const std::string own = ProgramFile(name);
+    if (FileExists(own)) return own;
+    const std::string shipped = JoinPath(KELVANE_DATA_DIR, name);
+    return FileExists(shipped) ? shipped : own;
 }
 
 std::string Locations::ProgramFile(std::string_view name) const {
@@ -155,17 +181,8 @@ std::string Locations::ProgramFile(std::string_view name) const {
 IniDocument IniDocument::Parse(std::string_view text) {
     IniDocument doc;
     doc.sections_.push_back(Section{});  // lines before the first section
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", pos);
-        std::string_view line =
-            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
-        if (end == std::string_view::npos) {
-            pos = text.size();
-        } else {
-            pos = end + 1;
-            if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
-        }
+    LineSplitter lines(text);
+    for (std::string_view line; lines.Next(line);) {
         std::string_view t = TrimBlanks(line);
         if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
             doc.sections_.push_back(

@@ -21,13 +21,20 @@ struct Locations {
     std::string programDir;
     std::string userStore;
 
-    // The running executable's folder and the per-user store under
-    // ${XDG_CONFIG_HOME:-$HOME/.config}.
+    // The program folder (see ProgramFolderFor) and the per-user store
+    // under ${XDG_CONFIG_HOME:-$HOME/.config}.
     static Locations Default();
+    // The executable's folder when the user can write to it, otherwise
+    // ${XDG_DATA_HOME:-$HOME/.local/share}/Kelvane, created (mode 0700).
+    static std::string ProgramFolderFor(const std::string& executableFolder);
     // The per-user store path from the environment.
     static std::string DefaultUserStore();
 
     std::string ProgramFile(std::string_view name) const;
+    // A read-only file shipped with the program (help file, default sound):
+    // the program folder's copy, else the installed one; the program
+    // folder's path when neither exists.
+    std::string DataFile(std::string_view name) const;
     std::string IniPath() const { return ProgramFile("Kelvane.ini"); }
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 
@@ -33,6 +34,49 @@ class ActivityLogTest : public ::testing::Test {
 
 TEST_F(ActivityLogTest, StampUsesTheLocaleShortForms) {
     EXPECT_EQ(LogTimeStamp(kWhen), "Tue 12/08/26 06:30");  // the C locale
+}
+
+TEST(ShortTime, SecondsFieldDropped) {
+    const struct {
+        const char* format;
+        const char* shortTime;
+    } cases[] = {
+        {"%H:%M:%S", "%H:%M"},
+        {"%T", "%H:%M"},
+        {"%I:%M:%S %p", "%I:%M %p"},
+        {"%H.%M.%S", "%H.%M"},
+        {"%H時%M分%S秒", "%H時%M分"},
+        {"%H:%M", "%H:%M"},
+        {"", "%H:%M"},
+        {"%S", "%H:%M"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ShortTimeFormat(c.format), c.shortTime) << c.format;
+}
+
+// Real locales, compiled by the test into a folder of its own.
+TEST_F(ActivityLogTest, StampInRealLocales) {
+    TempDir locales;
+    const struct {
+        const char* name;
+        const char* stamp;
+    } cases[] = {
+        {"en_US", "Tue 12/08/2026 06:30 AM"},
+        {"de_DE", "Di 08.12.2026 06:30"},
+    };
+    for (const auto& c : cases) {
+        const std::string out = locales.file(std::string(c.name) + ".UTF-8");
+        const std::string cmd =
+            std::string("localedef -i ") + c.name + " -f UTF-8 '" + out + "' >/dev/null 2>&1";
+        if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "localedef cannot build " << c.name;
+    }
+    setenv("LOCPATH", locales.path().c_str(), 1);
+    for (const auto& c : cases) {
+        ASSERT_NE(setlocale(LC_TIME, (std::string(c.name) + ".UTF-8").c_str()), nullptr) << c.name;
+        EXPECT_EQ(LogTimeStamp(kWhen), c.stamp) << c.name;
+    }
+    setlocale(LC_TIME, "C");
+    unsetenv("LOCPATH");
 }
 
 TEST_F(ActivityLogTest, LinesAreAppendedAfterWhatWasThere) {

@@ -1,15 +1,12 @@
 #include "mail/agras.h"
+#include "support/pop3script.h"
 
 #include <gtest/gtest.h>
 
 using namespace kelvane;
 
 namespace {
-struct RecordingPrompts : UserPrompts {
-    std::vector<std::string> shown;
-    void Information(const std::string& text) override { shown.push_back(text); }
-    bool Confirm(const std::string&) override { return false; }
-};
+using RecordingPrompts = test::ScriptedPrompts;
 }  // namespace
 
 TEST(TagRas, NoDialUpOnThisSystem) {

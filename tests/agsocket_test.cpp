@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/fakeserver.h"
+#include "support/pop3script.h"
 
 namespace kelvane {
 namespace {
@@ -21,16 +22,10 @@ namespace {
 using test::FakeServer;
 using Ms = std::chrono::milliseconds;
 
-// Real time sped up, so that a 60-second limit passes in 0.6 s.
-class FastClock : public Clock {
-  public:
-    static constexpr int kFactor = 100;
-    std::int64_t NowMs() const override { return SteadyClock().NowMs() * kFactor; }
-};
-
 // Every socket of these tests counts with it, so that a test that goes
 // wrong ends in a fraction of a second instead of a minute.
-const FastClock kFastClock;
+using test::FastClock;
+using test::kFastClock;
 
 class ManualClock : public Clock {
   public:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/fakeserver.h"
+#include "support/pop3script.h"
 #include "support/testdir.h"
 
 namespace kelvane {
@@ -23,11 +24,7 @@ using test::ReadFile;
 using test::TempDir;
 using Lines = std::vector<std::string>;
 
-class FastClock : public Clock {
-  public:
-    std::int64_t NowMs() const override { return SteadyClock().NowMs() * 100; }
-};
-const FastClock kFastClock;
+using test::kFastClock;
 
 const std::string kUser = "bob";
 const std::string kPassword = "pw-not-in-logs";
@@ -48,13 +45,7 @@ struct Msg {
 };
 
 FakeServer& Login(FakeServer& srv, std::size_t count) {
-    return srv.Send("+OK ready\r\n")
-        .Expect("USER " + kUser)
-        .Send("+OK\r\n")
-        .Expect("PASS " + kPassword)
-        .Send("+OK\r\n")
-        .Expect("STAT")
-        .Send("+OK " + std::to_string(count) + " 1000\r\n");
+    return test::ScriptLogin(srv, kUser, kPassword, "+OK " + std::to_string(count) + " 1000");
 }
 
 FakeServer& Top(FakeServer& srv, int num, const Msg& m) {
@@ -82,17 +73,6 @@ class RecordingView : public CheckView {
     void Status(const std::string& t) override { status.push_back(t); }
     void Progress(const std::string& t) override { progress.push_back(t); }
     Lines status, progress;
-};
-
-class Answers : public UserPrompts {
-  public:
-    void Information(const std::string& t) override { asked.push_back("info:" + t); }
-    bool Confirm(const std::string& t) override {
-        asked.push_back("confirm:" + t);
-        return yes;
-    }
-    bool yes = true;
-    Lines asked;
 };
 
 const Msg kSpam{"1@x", "Shop <deals@shop.example>", "FREE offer"};
@@ -149,7 +129,7 @@ class CheckTest : public ::testing::Test {
     MessageList list;
     RecordingView view;
     MailCheck check;
-    Answers answers;
+    test::ScriptedPrompts answers;
 };
 
 TEST_F(CheckTest, RowsAreListedAndMarkedAsTheyArrive) {
@@ -210,6 +190,10 @@ TEST_F(CheckTest, MissingAccountData) {
         {{"pop.example", "   ", "pw"}, std::string(kNeedUserNameText)},
         {{"", "", "pw"}, std::string(kNeedUserNameText)},
         {{" ", "bob", "pw"}, std::string(kNeedServerText)},
+        {{"pop.example", " \r\n\b", "pw"}, std::string(kNeedUserNameText)},
+        // TAB is not blank: the server, not this check, refuses such a name.
+        {{"pop.example", "\t", "pw"}, std::nullopt},
+        {{"\t\t", "bob", "pw"}, std::nullopt},
         {{"pop.example", "bob", ""}, std::nullopt},  // the client asks for the password
     };
     for (const auto& c : cases) {
@@ -305,6 +289,7 @@ TEST_F(CheckTest, DeletesExactlyTheMarkedRowsThenRefills) {
     Connect(srv);
     int added = -1;
 
+    answers.WillAnswer(true);
     const DeletionResult r =
         check.DeleteMessages({true, true, false}, answers, [&](int n) { added = n; });
 
@@ -352,8 +337,8 @@ TEST_F(CheckTest, QuestionsAndShortcuts) {
         SCOPED_TRACE(c.name);
         CheckOf(c.anythingMarked ? std::vector<Msg>{kSpam, kFriend} : std::vector<Msg>{kFriend});
         const Lines before = Marks();
-        answers = Answers();
-        answers.yes = c.yes;
+        answers = test::ScriptedPrompts();
+        answers.WillAnswer(c.yes);
         bool totalRaised = false;
         const DeletionResult r =
             check.DeleteMessages(c.options, answers, [&](int) { totalRaised = true; });

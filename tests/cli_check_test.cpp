@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/fakeserver.h"
+#include "support/pop3script.h"
 #include "support/testdir.h"
 
 using kelvane::test::FakeServer;
@@ -69,13 +70,8 @@ FakeServer& LogIn(FakeServer& srv, const std::string& user, const std::vector<Ma
     int total = 0;
     for (const Mail& m : mails)
         total += m.size;
-    return srv.Send("+OK POP3 ready\r\n")
-        .Expect("USER " + user)
-        .Send("+OK\r\n")
-        .Expect("PASS " + kPassword)
-        .Send("+OK logged in\r\n")
-        .Expect("STAT")
-        .Send("+OK " + std::to_string(mails.size()) + " " + std::to_string(total) + "\r\n");
+    return kelvane::test::ScriptLogin(
+        srv, user, kPassword, "+OK " + std::to_string(mails.size()) + " " + std::to_string(total));
 }
 
 // LIST n and TOP n 1, the header block followed by the empty line, one body

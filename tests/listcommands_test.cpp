@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/pop3script.h"
 #include "support/testdir.h"
 
 using namespace kelvane;
@@ -10,11 +11,7 @@ using kelvane::test::TempDir;
 
 namespace {
 
-struct RecordingPrompts : UserPrompts {
-    std::vector<std::string> shown;
-    void Information(const std::string& text) override { shown.push_back(text); }
-    bool Confirm(const std::string&) override { return true; }
-};
+using RecordingPrompts = test::ScriptedPrompts;
 
 struct Fixture {
     TempDir dir;

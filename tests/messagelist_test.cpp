@@ -3,20 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "rules/addtolist.h"
+#include "support/pop3script.h"
 #include "support/testdir.h"
 
 using namespace kelvane;
 
 namespace {
 
-struct RecordingPrompts : UserPrompts {
-    std::vector<std::string> shown;
-    void Information(const std::string& text) override { shown.push_back(text); }
-    bool Confirm(const std::string& text) override {
-        shown.push_back(text);
-        return true;
-    }
-};
+using RecordingPrompts = test::ScriptedPrompts;
 
 MessageList ListWithMarks(std::vector<MessageMark> marks) {
     MessageList list;

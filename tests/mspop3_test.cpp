@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/fakeserver.h"
+#include "support/pop3script.h"
 #include "support/testdir.h"
 
 namespace kelvane {
@@ -17,12 +18,7 @@ namespace {
 using test::FakeServer;
 using Events = std::vector<std::string>;
 
-// Real time sped up, so that a time-out of a broken test passes in a moment.
-class FastClock : public Clock {
-  public:
-    std::int64_t NowMs() const override { return SteadyClock().NowMs() * 100; }
-};
-const FastClock kFastClock;
+using test::kFastClock;
 
 const std::string kUser = "bob";
 const std::string kPassword = "s3cret-pw";
@@ -37,13 +33,7 @@ std::string TopBlock(const std::string& headers) {
 }
 
 FakeServer& Greet(FakeServer& srv, const std::string& stat) {
-    return srv.Send("+OK POP3 ready\r\n")
-        .Expect("USER " + kUser)
-        .Send("+OK\r\n")
-        .Expect("PASS " + kPassword)
-        .Send("+OK logged in\r\n")
-        .Expect("STAT")
-        .Send(stat + "\r\n");
+    return test::ScriptLogin(srv, kUser, kPassword, stat);
 }
 
 FakeServer& Info(FakeServer& srv, int num, int size, const std::string& headers) {

@@ -7,17 +7,14 @@
 #include <vector>
 
 #include "support/fakeserver.h"
+#include "support/pop3script.h"
 
 namespace kelvane {
 namespace {
 
 using test::FakeServer;
 
-class FastClock : public Clock {
-  public:
-    std::int64_t NowMs() const override { return SteadyClock().NowMs() * 100; }
-};
-const FastClock kFastClock;
+using test::kFastClock;
 
 std::string HostName() {
     char name[512] = {};

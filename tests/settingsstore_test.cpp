@@ -212,3 +212,48 @@ TEST(SettingsKeys, DefaultsForTheCommandLine) {
     EXPECT_EQ(keys::UserStoreDefault("Server", "Passwd12"), "");
     EXPECT_EQ(keys::UserStoreDefault("General", "Nope"), std::nullopt);
 }
+
+// An installed program cannot write beside itself; a build tree or a
+// portable copy can. (As root every existing folder is writable, so a
+// missing one stands in for a read-only one.)
+TEST(Locations, ProgramFolderFallsBackToTheUsersDataFolder) {
+    TempDir home;
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    setenv("HOME", home.path().c_str(), 1);
+    const std::string fallback = home.file(".local/share/Kelvane");
+    const struct {
+        const char* xdgDataHome;  // null: unset
+        std::string exeFolder;
+        std::string expected;
+    } cases[] = {
+        {nullptr, home.path(), home.path()},
+        {nullptr, "/nonexistent/bin", fallback},
+        {"", "/nonexistent/bin", fallback},
+        {"relative", "/nonexistent/bin", fallback},
+        {"ABS", "/nonexistent/bin", home.file("xdg/Kelvane")},
+    };
+    for (const auto& c : cases) {
+        if (!c.xdgDataHome)
+            unsetenv("XDG_DATA_HOME");
+        else
+            setenv("XDG_DATA_HOME",
+                   std::string(c.xdgDataHome) == "ABS" ? home.file("xdg").c_str() : c.xdgDataHome,
+                   1);
+        const std::string got = Locations::ProgramFolderFor(c.exeFolder);
+        EXPECT_EQ(got, c.expected) << c.exeFolder;
+        struct stat st {};
+        ASSERT_EQ(::stat(got.c_str(), &st), 0) << got;
+        if (got != home.path()) {
+            EXPECT_EQ(st.st_mode & 0777, 0700u) << got;
+        }
+    }
+    unsetenv("XDG_DATA_HOME");
+    setenv("HOME", savedHome.c_str(), 1);
+
+    // Shipped read-only files: the program folder's copy first.
+    Locations where{home.path(), home.file("10.ini")};
+    EXPECT_EQ(where.DataFile("no-such-file.hlp"), home.file("no-such-file.hlp"));
+    WriteFile(home.file("Kelvane.hlp"), "ours");
+    EXPECT_EQ(where.DataFile("Kelvane.hlp"), home.file("Kelvane.hlp"));
+}

@@ -1,0 +1,37 @@
+#include "support/pop3script.h"
+
+#include <gtest/gtest.h>
+
+namespace kelvane::test {
+
+const FastClock kFastClock;
+
+FakeServer& ScriptLogin(FakeServer& srv, const std::string& user, const std::string& password,
+                        const std::string& statReply) {
+    return srv.Send("+OK POP3 ready\r\n")
+        .Expect("USER " + user)
+        .Send("+OK\r\n")
+        .Expect("PASS " + password)
+        .Send("+OK logged in\r\n")
+        .Expect("STAT")
+        .Send(statReply + "\r\n");
+}
+
+void ScriptedPrompts::Information(const std::string& text) {
+    shown.push_back(text);
+    asked.push_back("info:" + text);
+}
+
+bool ScriptedPrompts::Confirm(const std::string& text) {
+    shown.push_back(text);
+    asked.push_back("confirm:" + text);
+    if (answers_.empty()) {
+        ADD_FAILURE() << "asked to confirm without a scripted answer: " << text;
+        return false;
+    }
+    const bool yes = answers_.front();
+    answers_.pop_front();
+    return yes;
+}
+
+}  // namespace kelvane::test
