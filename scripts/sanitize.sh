@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKELVANE_SANITIZE=ON -DKELVANE_FUZZ=ON -DKELVANE_BENCH=OFF >/dev/null
+  -DKELVANE_SANITIZE=ON -DKELVANE_FUZZ=ON -DKELVANE_BENCH=OFF -DKELVANE_WERROR="${KELVANE_WERROR:-OFF}" >/dev/null
 cmake --build build-asan -j "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -129,11 +129,12 @@ TEST(SettingsStore, AnyTextSurvivesTheFile) {
     {
         SettingsStore s = SettingsStore::OpenUser(dir.file("u.ini"));
         for (std::size_t i = 0; i < std::size(values); ++i)
-            s.WriteString("S", "k" + std::to_string(i), values[i]);
+            s.WriteString("S", std::string("k").append(std::to_string(i)), values[i]);
     }
     SettingsStore s = SettingsStore::OpenUser(dir.file("u.ini"));
     for (std::size_t i = 0; i < std::size(values); ++i)
-        EXPECT_EQ(s.ReadString("S", "k" + std::to_string(i), "?"), values[i]) << i;
+        EXPECT_EQ(s.ReadString("S", std::string("k").append(std::to_string(i)), "?"), values[i])
+            << i;
     EXPECT_EQ(IniDocument::Parse(ReadFile(dir.file("u.ini"))).Sections().size(), 1u);
 }
 
