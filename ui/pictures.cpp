@@ -1,0 +1,139 @@
+#include "ui/pictures.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QIconEngine>
+#include <QPainter>
+#include <QPalette>
+#include <QSvgRenderer>
+
+static void InitPictureResources() {
+    Q_INIT_RESOURCE(pictures);
+}
+
+namespace kelvane::ui {
+
+namespace {
+
+struct PictureInfo {
+    const char* file;
+    const char* themeName;  // freedesktop name, or nullptr when none fits
+};
+
+PictureInfo Info(Picture picture) {
+    switch (picture) {
+        case Picture::Up:
+            return {"up.svg", "go-up"};
+        case Picture::Down:
+            return {"down.svg", "go-down"};
+        case Picture::Settings:
+            return {"settings.svg", "preferences-system"};
+        case Picture::Goodbye:
+            return {"goodbye.svg", nullptr};
+        case Picture::Door:
+            return {"door.svg", "application-exit"};
+        case Picture::Stop:
+            return {"stop.svg", "process-stop"};
+        case Picture::Hammer:
+            return {"hammer.svg", nullptr};
+        case Picture::Mark:
+            return {"mark.svg", nullptr};
+        case Picture::Delete:
+            return {"delete.svg", "edit-delete"};
+        case Picture::Remark:
+            return {"remark.svg", nullptr};
+        case Picture::Reset:
+            return {"reset.svg", "edit-clear"};
+        case Picture::Launch:
+            return {"launch.svg", "internet-mail"};
+        case Picture::Help:
+            return {"help.svg", "help-contents"};
+        case Picture::About:
+            return {"about.svg", "help-about"};
+        case Picture::Envelope:
+            return {"envelope.svg", nullptr};
+    }
+    return {"envelope.svg", nullptr};
+}
+
+QByteArray Svg(const QString& file) {
+    InitPictureResources();
+    QFile f(":/pictures/" + file);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+// Renders an SVG whose "currentColor" strokes take the palette's text colour
+// at paint time, so a dark theme gets light outlines.
+class SvgIconEngine : public QIconEngine {
+  public:
+    explicit SvgIconEngine(QString file) : file_(std::move(file)), svg_(Svg(file_)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+        const QPalette palette = QApplication::palette();
+        const QPalette::ColorGroup group =
+            mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active;
+        QByteArray svg = svg_;
+        svg.replace("currentColor", palette.color(group, QPalette::ButtonText).name().toLatin1());
+        QSvgRenderer renderer(svg);
+        if (mode == QIcon::Disabled) painter->setOpacity(0.45);
+        renderer.render(painter, rect);
+        painter->setOpacity(1.0);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        QPixmap pm(size * scale);
+        pm.fill(Qt::transparent);
+        {
+            QPainter p(&pm);
+            p.setRenderHint(QPainter::Antialiasing);
+            paint(&p, QRect(QPoint(0, 0), pm.size()), mode, state);
+        }
+        pm.setDevicePixelRatio(scale);
+        return pm;
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
+    QIconEngine* clone() const override { return new SvgIconEngine(file_); }
+    QString key() const override { return QStringLiteral("KelvaneSvg"); }
+
+  private:
+    QString file_;
+    QByteArray svg_;
+};
+
+}  // namespace
+
+QIcon OwnIcon(Picture picture) {
+    return QIcon(new SvgIconEngine(QString::fromLatin1(Info(picture).file)));
+}
+
+QIcon Icon(Picture picture) {
+    const PictureInfo info = Info(picture);
+    if (info.themeName && QIcon::hasThemeIcon(QString::fromLatin1(info.themeName)))
+        return QIcon::fromTheme(QString::fromLatin1(info.themeName));
+    return OwnIcon(picture);
+}
+
+QIcon MarkIcon(MessageMark mark) {
+    static const QIcon icons[] = {
+        QIcon(new SvgIconEngine("mark-delete.svg")),
+        QIcon(new SvgIconEngine("mark-question.svg")),
+        QIcon(new SvgIconEngine("mark-exception.svg")),
+        QIcon(new SvgIconEngine("mark-known.svg")),
+    };
+    if (mark < mmDelete || mark > mmKnownSpammer) return {};
+    return icons[mark];
+}
+
+void PaintPicture(QPainter& painter, Picture picture, const QRectF& rect) {
+    QSvgRenderer renderer(Svg(QString::fromLatin1(Info(picture).file)));
+    renderer.render(&painter, rect);
+}
+
+}  // namespace kelvane::ui
