@@ -9,6 +9,11 @@ class TagSocket;
 
 namespace kelvane::ui {
 
+// Dispatches the pending window events, at most about fifty times a second:
+// the core calls the hook at every wait, once per message or more, and a
+// repaint per message would make a long list crawl in.
+void PumpEvents();
+
 void InstallEventPump(TagSocket& socket);
 
 }  // namespace kelvane::ui

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QHash>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
@@ -64,37 +65,50 @@ QByteArray Svg(const QString& file) {
 }
 
 // Renders an SVG whose "currentColor" strokes take the palette's text colour
-// at paint time, so a dark theme gets light outlines.
+// at paint time, so a dark theme gets light outlines. Rendered pictures are
+// kept per size, scale, mode and colour: a list repaints its rows' pictures
+// many times a second.
 class SvgIconEngine : public QIconEngine {
   public:
     explicit SvgIconEngine(QString file) : file_(std::move(file)), svg_(Svg(file_)) {}
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
-        const QPalette palette = QApplication::palette();
-        const QPalette::ColorGroup group =
-            mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active;
-        QByteArray svg = svg_;
-        svg.replace("currentColor", palette.color(group, QPalette::ButtonText).name().toLatin1());
-        QSvgRenderer renderer(svg);
-        if (mode == QIcon::Disabled) painter->setOpacity(0.45);
-        renderer.render(painter, rect);
-        painter->setOpacity(1.0);
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, scale));
     }
 
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         return scaledPixmap(size, mode, state, 1.0);
     }
 
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
-                         qreal scale) override {
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override {
+        const QPalette palette = QApplication::palette();
+        const QPalette::ColorGroup group =
+            mode == QIcon::Disabled ? QPalette::Disabled : QPalette::Active;
+        const QString colour = palette.color(group, QPalette::ButtonText).name();
+        const QString key = QString("%1x%2@%3/%4/%5")
+                                .arg(size.width())
+                                .arg(size.height())
+                                .arg(scale)
+                                .arg(int(mode))
+                                .arg(colour);
+        if (auto it = cache_.constFind(key); it != cache_.constEnd()) return *it;
+
+        QByteArray svg = svg_;
+        svg.replace("currentColor", colour.toLatin1());
+        QSvgRenderer renderer(svg);
         QPixmap pm(size * scale);
         pm.fill(Qt::transparent);
         {
             QPainter p(&pm);
             p.setRenderHint(QPainter::Antialiasing);
-            paint(&p, QRect(QPoint(0, 0), pm.size()), mode, state);
+            if (mode == QIcon::Disabled) p.setOpacity(0.45);
+            renderer.render(&p, QRectF(QPointF(0, 0), QSizeF(pm.size())));
         }
         pm.setDevicePixelRatio(scale);
+        if (cache_.size() > 64) cache_.clear();
+        cache_.insert(key, pm);
         return pm;
     }
 
@@ -105,6 +119,7 @@ class SvgIconEngine : public QIconEngine {
   private:
     QString file_;
     QByteArray svg_;
+    QHash<QString, QPixmap> cache_;
 };
 
 }  // namespace
