@@ -146,6 +146,12 @@ QIcon MarkIcon(MessageMark mark) {
     return icons[mark];
 }
 
+QIcon BlankIcon(int size) {
+    QPixmap pm(size, size);
+    pm.fill(Qt::transparent);
+    return QIcon(pm);
+}
+
 void PaintPicture(QPainter& painter, Picture picture, const QRectF& rect) {
     QSvgRenderer renderer(Svg(QString::fromLatin1(Info(picture).file)));
     renderer.render(&painter, rect);

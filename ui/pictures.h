@@ -38,6 +38,9 @@ QIcon OwnIcon(Picture picture);
 // The state picture of a message row; a null icon for mmNone.
 QIcon MarkIcon(MessageMark mark);
 
+// A transparent picture of the given size, to keep a picture's room.
+QIcon BlankIcon(int size);
+
 // Draws one of our pictures into a rectangle.
 void PaintPicture(QPainter& painter, Picture picture, const QRectF& rect);
 

@@ -52,7 +52,11 @@ QVariant MessageListModel::data(const QModelIndex& index, int role) const {
             }
             break;
         case Qt::DecorationRole:
-            if (index.column() == Subject) return ui::MarkIcon(r.mark);
+            if (index.column() == Subject) {
+                // An unmarked row keeps the picture's room, so subjects align.
+                static const QIcon kNoMark = ui::BlankIcon(16);
+                return r.mark == mmNone ? kNoMark : ui::MarkIcon(r.mark);
+            }
             break;
         case Qt::AccessibleDescriptionRole:
             return MarkText(r.mark);

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -36,17 +37,22 @@ void TMailAnimation::paintEvent(QPaintEvent*) {
     const QRectF area = QRectF(rect()).adjusted(4, 4, -4, -4);
     const qreal h = area.height();
     const qreal envW = h * 1.3;
-    // The tray at the right, drawn with the palette so it suits any theme.
-    const QRectF tray(area.right() - h, area.top() + h * 0.45, h, h * 0.55);
-    QPen pen(palette().color(QPalette::WindowText), 1.5);
-    p.setPen(pen);
-    p.setBrush(palette().color(QPalette::Base));
-    p.drawRoundedRect(tray, 3, 3);
-    // The envelope flies from the left edge into the tray, rising and falling.
-    const qreal travel = area.width() - h - envW * 0.6;
+    // An open tray at the right, drawn with the palette so it suits any theme.
+    const QRectF tray(area.right() - h * 1.1, area.top() + h * 0.5, h * 1.1, h * 0.5);
+    p.setPen(QPen(palette().color(QPalette::WindowText), 1.6, Qt::SolidLine, Qt::RoundCap,
+                  Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    QPainterPath trayPath;
+    trayPath.moveTo(tray.topLeft());
+    trayPath.lineTo(tray.left() + h * 0.12, tray.bottom());
+    trayPath.lineTo(tray.right() - h * 0.12, tray.bottom());
+    trayPath.lineTo(tray.topRight());
+    p.drawPath(trayPath);
+    // The envelope flies from the left edge in an arc and lands in the tray.
+    const qreal travel = area.width() - h * 0.55 - envW * 0.5 - area.left();
     const qreal t = static_cast<qreal>(frame_) / (kFrames - 1);
     const qreal x = area.left() + travel * t;
-    const qreal y = area.top() + h * 0.25 * (1.0 - 4.0 * (t - 0.5) * (t - 0.5));
+    const qreal y = area.top() + h * 0.3 * (t - 0.4) * (t - 0.4) / 0.36;
     ui::PaintPicture(p, ui::Picture::Envelope, QRectF(x, y, envW, h * 0.7));
 }
 
