@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolButton>
@@ -263,6 +264,8 @@ void TfrmMain::FormCreate() {
     // The account is loaded into the client once the rule set exists
     // (SetDialogs); the tray, automatic mode and message files come later.
     SetIdleRole();
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
     // Shown even when starting in the tray, until the tray exists: a user is
     // never left with an invisible program.
     show();
