@@ -9,11 +9,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <QtTest/QTest>
 #include <memory>
 #include <string>
@@ -221,6 +224,69 @@ TEST_F(MainWindowTest, CancelInTheMiddleOfARun) {
     EXPECT_NE(log.find("OPERATION CANCELED FOR bob ON " + srv.Address()), std::string::npos);
     EXPECT_NE(log.find("ERROR Operation has been canceled FOR bob ON"), std::string::npos);
     EXPECT_EQ(log.find("MAIL CHECK"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowInAWaitCancelsWithoutQuitOrCheckLine) {
+    FakeServer srv;
+    Login(srv, 2);
+    srv.Expect("LIST 1").AwaitClientClose();
+    Mailbox(1, srv.Address());
+    Start();
+    DuringWaits([&] {
+        if (main->isVisible() && srv.Received().find("LIST 1") != std::string::npos) main->close();
+    });
+    main->btList->click();
+    ASSERT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_FALSE(main->Busy());
+    EXPECT_EQ(ReadFile(LogPath()).find("MAIL CHECK"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, DoubleClickTogglesResetClearsAndTheMenuKeyOpensTheMenu) {
+    FakeServer srv;
+    Session(srv, {kSpam, kFriend, kKnown});
+    Mailbox(1, srv.Address());
+    Start();
+    main->btList->click();
+    ASSERT_TRUE(srv.Finish()) << srv.Report();
+    QWidget* viewport = main->ListView1->viewport();
+    const auto marks = [&] {
+        std::string out;
+        for (int r = 0; r < 3; ++r)
+            out += "[" + Cell(r, 0, Qt::AccessibleDescriptionRole) + "]";
+        return out;
+    };
+
+    auto* selection = main->ListView1->selectionModel();
+    for (int r : {1, 2})
+        selection->select(main->Model().index(r, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(1, viewport->height() - 2));
+    EXPECT_EQ(marks(), "[marked for deletion][marked for deletion][]");
+
+    main->btResetAll->click();
+    EXPECT_EQ(marks(), "[][][]");
+    EXPECT_EQ(Status(), "Message Total: 3 Number Marked: 0");
+
+    selection->clearSelection();
+    boxes.Expect("info", std::string(kNothingSelectedText));
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(1, viewport->height() - 2));
+
+    // What Qt makes of the Menu key.
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                              main->ListView1->mapToGlobal(QPoint(0, 0)));
+    QApplication::sendEvent(main->ListView1, &menuKey);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return main->PopupMenu1->isVisible(); }, 2000));
+    std::string items;
+    for (QAction* item : main->PopupMenu1->actions()) {
+        items += item->isSeparator() ? "-" : item->text().remove('&').toStdString();
+        items += item->isEnabled() && !item->isSeparator() ? "(on)|" : "|";
+    }
+    // Disabled until the reasons report, the lists and the viewers exist.
+    EXPECT_EQ(items,
+              "Why was this e-mail marked?|-|Add selected sender(s) to exceptions list|"
+              "Add selected message(s) to spam list|-|View selected message(s) headers|"
+              "View body of one message|");
+    main->PopupMenu1->hide();
 }
 
 TEST_F(MainWindowTest, ChooserCancelChecksNothingAndOkChecksTheChosenMailbox) {

@@ -372,6 +372,11 @@ void TfrmMain::btListClick() {
     try {
         PopCall call(popCalls_);
         check_->UpdateInfo();
+    } catch (const CancelError& e) {
+        // Cancel has restored the window already; a canceled run is not a
+        // check, so no "MAIL CHECK" line, also when the window was closed.
+        ShowError(e.what());
+        return;
     } catch (const std::exception& e) {
         if (isVisible()) {
             // The rows that arrived stay; the run state stays until Cancel.
