@@ -104,8 +104,8 @@ class MainWindowTest : public ::testing::Test {
         options = new TfrmOptionsMain(where.programDir, main.get());
         retrieving = new TfrmRetrieving(main.get());
         general = new TfrmGeneral(where, main.get());
-        main->SetDialogs(*options, *retrieving, *general);
         main->SetMessageBoxes(&boxes);
+        main->SetDialogs(*options, *retrieving, *general);
         general->cbLaunch->setChecked(false);
         tester = std::make_unique<QAbstractItemModelTester>(
             &main->Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);

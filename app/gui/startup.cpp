@@ -48,7 +48,8 @@ int RunKelvane(int argc, char** argv) {
     SingleInstance instance;
     if (!instance.Acquire()) {
         // Another copy runs: it shows itself, this one checks nothing.
-        instance.AskFirstToShow();
+        if (!instance.AskFirstToShow())
+            std::cerr << "kelvane: another copy is running but did not answer\n";
         return 0;
     }
 
