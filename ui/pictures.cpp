@@ -8,8 +8,14 @@
 #include <QPalette>
 #include <QSvgRenderer>
 
+// The pictures live in a static library: its resources are registered once,
+// by hand, before the first picture is read.
 static void InitPictureResources() {
-    Q_INIT_RESOURCE(pictures);
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(pictures);
+        return true;
+    }();
+    (void)registered;
 }
 
 namespace kelvane::ui {
