@@ -206,6 +206,7 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
     for (std::size_t i = 0; i < list_.Count(); ++i)
         if (IsMarkedForDeletion(list_.Rows()[i].mark)) pop_.MarkForDelete(static_cast<int>(i));
 
+    view_.DeletionStarting();
     log_.OpenLogFile();
     try {
         pop_.ProcessMarks();

@@ -48,6 +48,8 @@ class CheckView {
     virtual void Progress(const std::string&) {}
     // Rows were added, marked or removed.
     virtual void RowsChanged() {}
+    // A deletion was confirmed and is about to talk to the server.
+    virtual void DeletionStarting() {}
 };
 
 // The options of the general settings that steer a deletion.

@@ -1,0 +1,76 @@
+#include "app/gui/startup.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <iostream>
+
+#include "app/gui/optRetrieve.h"
+#include "app/gui/rmmain.h"
+#include "app/gui/singleinstance.h"
+#include "base/error.h"
+#include "settings/gui/general.h"
+#include "settings/gui/import.h"
+#include "settings/gui/optsmain.h"
+#include "ui/displaytext.h"
+
+namespace kelvane {
+
+int RunKelvane(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Kelvane");
+    QApplication::setApplicationDisplayName("Kelvane");
+    QApplication::setApplicationVersion("0.1");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Kelvane: the junk-mail filter for POP3 mailboxes.\n"
+        "Rule lists, known.lst and Kelvane.ini are read from the program folder\n"
+        "(the folder of this executable, or --dir); mailboxes and general settings\n"
+        "from the per-user store shared with kelvane-cli.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption dirOption("dir", "Program folder holding the rule set.", "DIR");
+    parser.addOption(dirOption);
+    parser.process(app);
+
+    Locations where = Locations::Default();
+    if (parser.isSet(dirOption)) {
+        const QString dir = parser.value(dirOption);
+        if (!QFileInfo(dir).isDir()) {
+            std::cerr << "kelvane: --dir: no such folder: " << dir.toStdString() << "\n";
+            return 2;
+        }
+        where.programDir = ui::CoreText(dir);
+    }
+
+    SingleInstance instance;
+    if (!instance.Acquire()) {
+        // Another copy runs: it shows itself, this one checks nothing.
+        if (!instance.AskFirstToShow())
+            std::cerr << "kelvane: another copy is running but did not answer\n";
+        return 0;
+    }
+
+    try {
+        TfrmMain main(where);
+        main.FormCreate();
+        TfrmOptionsMain options(where.programDir, &main);
+        TfrmRetrieving retrieving(&main);
+        TfrmGeneral general(where, &main);
+        TfrmImportSpam importSpam(&main);
+        main.SetDialogs(options, retrieving, general);
+        instance.Listen([&main] { main.RestoreOrRaise(); });
+        return QApplication::exec();
+    } catch (const std::exception& e) {
+        // A settings store that cannot be read, or the like, at start-up.
+        QMessageBox box(QMessageBox::Critical, "Kelvane", ui::DisplayText(e.what()),
+                        QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return 1;
+    }
+}
+
+}  // namespace kelvane

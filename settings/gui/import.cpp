@@ -1,0 +1,10 @@
+#include "settings/gui/import.h"
+
+namespace kelvane {
+
+TfrmImportSpam::TfrmImportSpam(QWidget* parent) : QDialog(parent) {
+    setObjectName("TfrmImportSpam");
+    setWindowTitle("Import");
+}
+
+}  // namespace kelvane
