@@ -25,9 +25,28 @@ int StrictInt(std::string_view text) {
     return value;
 }
 
+// A mailbox of 2 GiB or more is ordinary; its size must not fail the login.
+std::int64_t StrictOctets(std::string_view text) {
+    std::int64_t value = 0;
+    if (ParseOctetCount(text, value)) return value;
+    std::int32_t negative = 0;
+    if (ParseDecimalInt32(text, negative)) return negative;
+    throw KelvaneError("'" + std::string(text) + "' is not a valid integer value");
+}
+
 // What follows "+OK " in a reply.
 std::string_view ReplyArguments(std::string_view reply) {
     return reply.size() > 4 ? reply.substr(4) : std::string_view();
+}
+
+// The octets of a positive LIST reply "+OK n size".
+std::int64_t ListedSize(std::string_view reply) {
+    const std::string_view rest = ReplyArguments(reply);
+    const std::size_t blank = rest.find(' ');
+    std::int64_t size = 0;
+    if (blank == std::string_view::npos || !ParseOctetCount(rest.substr(blank + 1), size))
+        return TmsRemoteInfoItem::kSizeUnknown;
+    return size;
 }
 
 std::string Number(int pos) {
@@ -88,7 +107,7 @@ void TmsCustomPOP::ReadStat() {
     if (blank == std::string_view::npos) return;
     messageCount_ = StrictInt(rest.substr(0, blank));
     const std::string_view after = rest.substr(blank + 1);
-    mailboxSize_ = StrictInt(after.substr(0, after.find(' ')));
+    mailboxSize_ = StrictOctets(after.substr(0, after.find(' ')));
 }
 
 void TmsCustomPOP::Logout() {
@@ -101,13 +120,9 @@ void TmsCustomPOP::EnsureConnected() {
     Login();
 }
 
-std::int32_t TmsCustomPOP::ListSize(int pos) {
+std::int64_t TmsCustomPOP::ListSize(int pos) {
     Command("LIST " + Number(pos));
-    const std::string_view rest = ReplyArguments(LastReply());
-    const std::size_t blank = rest.find(' ');
-    int size = 0;
-    if (blank == std::string_view::npos || !ToInt(rest.substr(blank + 1), size)) return 0;
-    return size;
+    return ListedSize(LastReply());
 }
 
 void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
@@ -182,7 +197,7 @@ void TmsRemotePOP::VerifySame(int pos) {
 }
 
 void TmsRemotePOP::Retrieve(int pos) {
-    const std::int32_t size = ListSize(pos);
+    const std::int64_t size = ListSize(pos);
     if (OnRetrieving) OnRetrieving(*this, pos);
     Command("RETR " + Number(pos));
     std::string message;

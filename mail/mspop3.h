@@ -45,7 +45,7 @@ class TmsCustomPOP : public TmsMailBase {
 
     // From the last STAT reply; -1 before the first.
     int MessageCount() const { return messageCount_; }
-    int MailboxSize() const { return mailboxSize_; }
+    std::int64_t MailboxSize() const { return mailboxSize_; }
 
     // "+" is 1, "-" is -1, anything else (an empty line too) is 0.
     int ReplyCode(std::string_view line) const override;
@@ -77,8 +77,9 @@ class TmsCustomPOP : public TmsMailBase {
     // Sends the command and throws ServerError unless the reply is positive.
     void Command(const std::string& line);
     void ReadStat();
-    // The size of the message at pos as LIST reports it, 0 when unreadable.
-    std::int32_t ListSize(int pos);
+    // The size of the message at pos as LIST reports it, kSizeUnknown when
+    // unreadable.
+    std::int64_t ListSize(int pos);
 
   private:
     void CheckReply(int code);
@@ -86,7 +87,7 @@ class TmsCustomPOP : public TmsMailBase {
     std::string userName_;
     std::string password_;
     int messageCount_ = -1;
-    int mailboxSize_ = -1;
+    std::int64_t mailboxSize_ = -1;
     bool linked_ = false;
 };
 

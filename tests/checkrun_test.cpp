@@ -37,7 +37,7 @@ struct Msg {
     std::string from;
     std::string subject;
     std::string date = "Date: Tue, 8 Dec 2026 10:30:00 +0100";
-    int size = 100;
+    std::string size = "100";  // as LIST gives it
 
     std::string Block() const {
         std::string h =
@@ -60,7 +60,7 @@ FakeServer& Login(FakeServer& srv, std::size_t count) {
 FakeServer& Top(FakeServer& srv, int num, const Msg& m) {
     const std::string n = std::to_string(num);
     return srv.Expect("LIST " + n)
-        .Send("+OK " + n + " " + std::to_string(m.size) + "\r\n")
+        .Send("+OK " + n + " " + m.size + "\r\n")
         .Expect("TOP " + n + " 1")
         .Send("+OK\r\n" + m.Block() + "\r\nbody\r\n.\r\n");
 }
@@ -151,6 +151,25 @@ class CheckTest : public ::testing::Test {
     MailCheck check;
     Answers answers;
 };
+
+// A size past 32 bits is a big message, and one that cannot be read is no
+// size at all: with "smaller than" deleting, neither may be taken for 0.
+TEST_F(CheckTest, SizesPast32BitsOrUnreadableAreNeverSmall) {
+    spam.Limits = {true, 1000, true, false, 0, false};
+    Msg big{"6@x", "a@b.example", "big"}, huge{"7@x", "a@b.example", "huge"},
+        word{"8@x", "a@b.example", "word"}, small{"9@x", "a@b.example", "small"};
+    big.size = "3000000000";
+    huge.size = "99999999999999999999";
+    word.size = "12k";
+    small.size = "999";
+    CheckOf({big, huge, word, small});
+
+    EXPECT_EQ(Marks(), (Lines{"big=-1", "huge=-1", "word=-1", "small=0"}));
+    Lines sizes;
+    for (const MessageRow& r : list.Rows())
+        sizes.push_back(r.size);
+    EXPECT_EQ(sizes, (Lines{"3000000000", "", "", "999"}));
+}
 
 TEST_F(CheckTest, RowsAreListedAndMarkedAsTheyArrive) {
     Msg odd{"4@x", "<<<broken", "odd sender", "Date: sometime soon"};

@@ -370,11 +370,12 @@ TEST_F(PopTest, StatReplies) {
     const struct {
         const char* stat;
         int count;
-        int size;
+        std::int64_t size;
         const char* error;  // null when the login succeeds
     } cases[] = {
         {"+OK 3 450", 3, 450, nullptr},
         {"+OK 7 12 octets follow", 7, 12, nullptr},
+        {"+OK 2 3000000000", 2, 3000000000, nullptr},
         {"+OK", -1, -1, nullptr},
         {"+OK mailbox", -1, -1, nullptr},
         {"+OK x 1", -1, -1, "'x' is not a valid integer value"},
@@ -406,12 +407,15 @@ TEST_F(PopTest, InfoRecordEdgeCases) {
         const char* name;
         std::string list;
         std::string top;
-        int size;
+        std::int64_t size;
         std::vector<std::string> lines;
     } cases[] = {
         {"size after the number", "+OK 1 512", TopBlock("A: 1\r\n"), 512, {"A: 1"}},
-        {"no size", "+OK 1", TopBlock("A: 1\r\n"), 0, {"A: 1"}},
-        {"size not a number", "+OK 1 lots", TopBlock("A: 1\r\n"), 0, {"A: 1"}},
+        {"past 32 bits", "+OK 1 3000000000", TopBlock("A: 1\r\n"), 3000000000, {"A: 1"}},
+        {"past 63 bits", "+OK 1 99999999999999999999", TopBlock("A: 1\r\n"), -1, {"A: 1"}},
+        {"no size", "+OK 1", TopBlock("A: 1\r\n"), -1, {"A: 1"}},
+        {"size not a number", "+OK 1 lots", TopBlock("A: 1\r\n"), -1, {"A: 1"}},
+        {"negative size", "+OK 1 -5", TopBlock("A: 1\r\n"), -1, {"A: 1"}},
         {"no body, no empty line", "+OK 1 9", "+OK\r\nA: 1\r\n.\r\n", 9, {"A: 1", "."}},
     };
     for (const auto& c : cases) {
