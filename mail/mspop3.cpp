@@ -137,8 +137,17 @@ void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
 void TmsCustomPOP::Delete(int pos) {
     if (OnDeleting) OnDeleting(*this, pos);
     SendLine("DELE " + Number(pos));
-    // A message already gone must not stop the rest of the pass.
-    ReadReply();
+    CheckDeleteReply(ReadReply());
+}
+
+// A refused DELE must not be counted as a deletion. Leaving without QUIT
+// makes the server forget every DELE of the session, so the whole pass
+// fails as one and nothing is half done.
+void TmsCustomPOP::CheckDeleteReply(int code) {
+    if (code == 1) return;
+    const std::string reply = LastReply();
+    Close();
+    throw ServerError(reply);
 }
 
 // ---------------------------------------------------------------- TmsRemotePOP

@@ -61,7 +61,8 @@ class TmsCustomPOP : public TmsMailBase {
     // The size from LIST and the header block from TOP n 1 for the message
     // at list position pos.
     void GetInfo(int pos, TmsRemoteInfoItem& item);
-    // Sends DELE; the reply is read but not judged.
+    // Sends DELE. A refusal closes the session without QUIT, so that none of
+    // its deletions take effect, and raises the reply.
     void Delete(int pos);
 
     NumNotify OnRetrieving;
@@ -80,6 +81,8 @@ class TmsCustomPOP : public TmsMailBase {
     // The size of the message at pos as LIST reports it, kSizeUnknown when
     // unreadable.
     std::int64_t ListSize(int pos);
+
+    void CheckDeleteReply(int code);
 
   private:
     void CheckReply(int code);

@@ -437,6 +437,27 @@ TEST_F(CheckTest, StaleMarksOfAFailedDeletionAreNotCarriedOver) {
     EXPECT_TRUE(second.Finish()) << second.Report();
 }
 
+TEST_F(CheckTest, RefusedDeleteIsNotCountedAsDeleted) {
+    const std::vector<Msg> msgs{kSpam, kFriend};
+    CheckOf(msgs);
+    FakeServer srv;
+    Login(srv, 2);
+    Top(srv, 1, kSpam);
+    srv.Expect("DELE 1").Send("-ERR locked\r\n").AwaitClientClose();
+    Connect(srv);
+    bool totalRaised = false;
+    try {
+        check.DeleteMessages({false, false, false}, answers, [&](int) { totalRaised = true; });
+        FAIL() << "no error";
+    } catch (const KelvaneError& e) {
+        EXPECT_STREQ(e.what(), "-ERR locked");
+    }
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_FALSE(totalRaised);
+    for (const std::string& s : view.status)
+        EXPECT_EQ(s.find("messages deleted"), std::string::npos) << s;
+}
+
 TEST_F(CheckTest, SecondDeletionWhileOneRunsIsIgnored) {
     const std::vector<Msg> msgs{kSpam, kFriend};
     CheckOf(msgs);

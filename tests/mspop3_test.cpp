@@ -183,7 +183,9 @@ TEST_F(PopTest, DeletionPassInASecondSession) {
     EXPECT_FALSE(pop.Info()[0].DeleteMark);
 }
 
-TEST_F(PopTest, RefusedDeleteDoesNotStopThePass) {
+// A refused DELE is no deletion: the pass fails with the reply, and the
+// session ends without QUIT so that the DELE before it is undone as well.
+TEST_F(PopTest, RefusedDeleteEndsThePassWithoutQuit) {
     const std::string h1 = Headers("one@x", "a"), h2 = Headers("two@x", "b");
     Remember({h1, h2});
     pop.MarkForDelete(0);
@@ -191,16 +193,21 @@ TEST_F(PopTest, RefusedDeleteDoesNotStopThePass) {
     FakeServer srv;
     Greet(srv, "+OK 2 200");
     Info(srv, 1, 100, h1);
-    srv.Expect("DELE 1").Send("-ERR message 1 already deleted\r\n");
+    srv.Expect("DELE 1").Send("+OK\r\n");
     Info(srv, 2, 100, h2);
-    srv.Expect("DELE 2").Send("+OK\r\n");
-    Quit(srv);
+    srv.Expect("DELE 2").Send("-ERR message 2 is locked\r\n").AwaitClientClose();
     pop.SetServer(srv.Address());
 
-    EXPECT_NO_THROW(pop.ProcessMarks());
+    try {
+        pop.ProcessMarks();
+        ADD_FAILURE() << "pass went on";
+    } catch (const ServerError& e) {
+        EXPECT_STREQ(e.what(), "-ERR message 2 is locked");
+    }
     EXPECT_TRUE(srv.Finish()) << srv.Report();
-    EXPECT_EQ(events, (Events{"Open", "TransferringData", "Deleting0", "Deleting1",
-                              "DataTransfered", "Closing", "Closed"}));
+    EXPECT_FALSE(pop.Connected());
+    EXPECT_EQ(events,
+              (Events{"Open", "TransferringData", "Deleting0", "Deleting1", "Closing", "Closed"}));
 }
 
 TEST_F(PopTest, EmptyListMakesNoConnection) {
