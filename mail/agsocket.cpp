@@ -43,6 +43,10 @@ std::string_view TransportErrorText(int id) {
             return kTextWinsockNotFound;
         case kErrLineTooLong:
             return kTextLineTooLong;
+        case kErrCommandBreak:
+            return kTextCommandBreak;
+        case kErrReplyTooLarge:
+            return kTextReplyTooLarge;
         default:
             return {};
     }
@@ -459,6 +463,8 @@ void TagSocket::Connect() {
 
 void TagSocket::SendLine(std::string_view text) {
     if (!Connected()) RaiseErrorId(kErrNotConnected);
+    if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        RaiseErrorId(kErrCommandBreak);
     std::string data(text);
     data += "\r\n";
     std::size_t sent = 0;
@@ -588,7 +594,7 @@ int TagSocket::ReadMultiReply() {
 
 // ---- ReadData
 
-void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize) {
+void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, std::size_t limit) {
     if (!Connected()) RaiseErrorId(kErrNotConnected);
 
     // The block mostly comes in the same packet as its reply line: take
@@ -618,6 +624,15 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize) {
             stream.append(buffer.data(), static_cast<std::size_t>(n));
             complete = BlockComplete(std::string_view(stream).substr(start));
             counter_.Start();  // the limit is on silence, not on the whole block
+            if (stream.size() - start > limit) {
+                // The rest of the block would be read as the next replies.
+                stream.resize(start);
+                stream.shrink_to_fit();
+                counter_.Stop();
+                if (OnError) OnError(*this, std::string(kTextReplyTooLarge));
+                Close();
+                throw SocketError(std::string(kTextReplyTooLarge), kErrReplyTooLarge);
+            }
         }
         PumpEvents();
         if (complete || cancel_ || counter_.Expired()) break;

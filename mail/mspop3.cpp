@@ -129,7 +129,7 @@ void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
     item.Size = ListSize(pos);
     Command("TOP " + Number(pos) + " 1");
     std::string block;
-    ReadData(block);
+    ReadData(block, -1, headerLimit_);
     item.Headers.LoadFromText(block);
     CutHeadersAtBody(item.Headers);
 }
@@ -210,7 +210,7 @@ void TmsRemotePOP::Retrieve(int pos) {
     if (OnRetrieving) OnRetrieving(*this, pos);
     Command("RETR " + Number(pos));
     std::string message;
-    ReadData(message, size);
+    ReadData(message, size, MessageLimit());
     SaveMessage(pos, message);
     if (OnRetrieved) OnRetrieved(*this, pos);
 }

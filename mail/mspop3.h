@@ -6,6 +6,7 @@
 // messages are known by their number only, so a second session checks a
 // message's headers again before it touches it.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -36,12 +37,25 @@ class TmsCustomPOP : public TmsMailBase {
   public:
     using NumNotify = std::function<void(TmsCustomPOP& sender, int num)>;
 
+    // The most one reply may hold: a header block far beyond any real one,
+    // a message beyond what a mailbox is expected to hold.
+    static constexpr std::size_t kMaxHeaderBlock = std::size_t{16} << 20;
+    static constexpr std::size_t kMaxMessage = std::size_t{256} << 20;
+
     TmsCustomPOP() : TmsMailBase("pop3", 110) {}
 
     const std::string& UserName() const { return userName_; }
     void SetUserName(std::string name) { userName_ = std::move(name); }
     const std::string& Password() const { return password_; }
     void SetPassword(std::string password) { password_ = std::move(password); }
+
+    // Bytes a TOP block and a RETR block may hold (tests lower them).
+    void SetBlockLimits(std::size_t headerBlock, std::size_t message) {
+        headerLimit_ = headerBlock;
+        messageLimit_ = message;
+    }
+    std::size_t HeaderBlockLimit() const { return headerLimit_; }
+    std::size_t MessageLimit() const { return messageLimit_; }
 
     // From the last STAT reply; -1 before the first.
     int MessageCount() const { return messageCount_; }
@@ -91,6 +105,8 @@ class TmsCustomPOP : public TmsMailBase {
     std::string password_;
     int messageCount_ = -1;
     std::int64_t mailboxSize_ = -1;
+    std::size_t headerLimit_ = kMaxHeaderBlock;
+    std::size_t messageLimit_ = kMaxMessage;
     bool linked_ = false;
 };
 

@@ -552,6 +552,95 @@ TEST_F(PopTest, TimeOutAndCancelMidUpdate) {
     }
 }
 
+// A line break in the login data would smuggle in commands of its own.
+TEST_F(PopTest, LineBreaksInLoginDataAreNeverSent) {
+    const struct {
+        std::string user;
+        std::string password;
+    } cases[] = {
+        {"bob\r\nDELE 1", kPassword}, {"bob\nDELE 1", kPassword},
+        {"bob\rDELE 1", kPassword},   {std::string("bob\0DELE 1", 10), kPassword},
+        {kUser, "pw\r\nDELE 1"},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        p.SetUserName(c.user);
+        p.SetPassword(c.password);
+        FakeServer srv;
+        srv.Send("+OK ready\r\n");
+        if (c.user == kUser) srv.Expect("USER " + kUser).Send("+OK\r\n");
+        srv.AwaitClientClose();
+        p.SetServer(srv.Address());
+        try {
+            p.UpdateInfo();
+            ADD_FAILURE() << "sent";
+        } catch (const SocketError& e) {
+            EXPECT_EQ(e.Code(), kErrCommandBreak);
+            EXPECT_EQ(e.what(), kTextCommandBreak);
+        }
+        p.Close();
+        EXPECT_TRUE(srv.Finish()) << srv.Report();
+        EXPECT_EQ(srv.Received().find("DELE"), std::string::npos);
+    }
+}
+
+// A header block or message beyond its limit ends the operation before it
+// takes all memory; the connection is closed, as the rest would be misread.
+TEST_F(PopTest, OversizedBlocksEndTheOperation) {
+    const std::string small = "A: 1\r\n\r\n.\r\n";  // 13 bytes
+    const std::string big = "A: " + std::string(5000, 'x') + "\r\n\r\n.\r\n";
+    const struct {
+        const char* name;
+        std::string top;
+        std::string retr;  // empty: only the header pass
+        bool fails;
+    } cases[] = {
+        {"header block at the limit", small, "", false},
+        {"header block past the limit", big, "", true},
+        {"message past the limit", small, big, true},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        p.SetBlockLimits(small.size(), 100);
+        p.OnUserMessageSave = [](TmsRemotePOP&, int, std::string&) {};
+        FakeServer srv;
+        Greet(srv, "+OK 1 10");
+        srv.Expect("LIST 1").Send("+OK 1 10\r\n").Expect("TOP 1 1").Send("+OK\r\n" + c.top);
+        if (!c.retr.empty()) {
+            srv.Expect("LIST 1").Send("+OK 1 10\r\n").Expect("TOP 1 1").Send("+OK\r\n" + c.top);
+            srv.Expect("LIST 1").Send("+OK 1 10\r\n");
+            srv.Expect("RETR 1").Send("+OK\r\n" + c.retr);
+        }
+        if (c.fails) {
+            srv.AwaitClientClose();
+        } else {
+            Quit(srv);
+        }
+        p.SetServer(srv.Address());
+        p.SetKeepOpen(true);
+        try {
+            p.UpdateInfo();
+            if (!c.retr.empty()) {
+                p.MarkForRetrieve(0);
+                p.ProcessMarks();
+            } else {
+                p.Disconnect();
+            }
+            EXPECT_FALSE(c.fails) << c.name;
+        } catch (const SocketError& e) {
+            EXPECT_TRUE(c.fails) << c.name << ": " << e.what();
+            EXPECT_EQ(e.Code(), kErrReplyTooLarge) << c.name;
+            EXPECT_EQ(e.what(), kTextReplyTooLarge) << c.name;
+            EXPECT_FALSE(p.Connected()) << c.name;
+        }
+        EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
+    }
+}
+
 TEST_F(PopTest, MissingLoginDataFailsBeforeAnyConnection) {
     const struct {
         std::string user;
