@@ -196,6 +196,13 @@ void TagSocket::RaiseErrorId(int id) {
     RaiseError(id, std::string(TransportErrorText(id)));
 }
 
+void TagSocket::RaiseAndClose(int id, const std::string& text) {
+    counter_.Stop();
+    if (OnError) OnError(*this, text);
+    Close();
+    throw SocketError(text, id);
+}
+
 void TagSocket::RaiseSystemError(int code) {
     if (code == 0) return;
     counter_.Stop();
@@ -552,10 +559,7 @@ int TagSocket::ReadReply(std::string& line) {
         }
         if (got.size() >= sizeof buffer) {
             // The rest of this line would be read as the next reply.
-            counter_.Stop();
-            if (OnError) OnError(*this, std::string(kTextLineTooLong));
-            Close();
-            throw SocketError(std::string(kTextLineTooLong), kErrLineTooLong);
+            RaiseAndClose(kErrLineTooLong, std::string(kTextLineTooLong));
         }
         PumpEvents();
     }
@@ -628,10 +632,7 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, std::si
                 // The rest of the block would be read as the next replies.
                 stream.resize(start);
                 stream.shrink_to_fit();
-                counter_.Stop();
-                if (OnError) OnError(*this, std::string(kTextReplyTooLarge));
-                Close();
-                throw SocketError(std::string(kTextReplyTooLarge), kErrReplyTooLarge);
+                RaiseAndClose(kErrReplyTooLarge, std::string(kTextReplyTooLarge));
             }
         }
         PumpEvents();
@@ -641,6 +642,46 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, std::si
     counter_.Stop();
     if (counter_.Expired()) RaiseTimeOut();
     if (cancel_) RaiseCancel();
+}
+
+// ---- Exchange
+
+std::size_t TagSocket::Exchange(std::string& out, std::string& in) {
+    if (!Connected()) RaiseErrorId(kErrNotConnected);
+    char buffer[kDataChunk];
+    std::size_t got = 0;
+    counter_.Start();
+    for (;;) {
+        PumpEvents();
+        if (cancel_ || counter_.Expired() || !Connected() || closed_) break;
+        if (!out.empty()) {
+            const ssize_t n = ::send(fd_, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                out.erase(0, static_cast<std::size_t>(n));
+            } else if (n < 0 && !WouldBlock(errno) && !cancel_) {
+                RaiseSystemError(errno);
+            }
+        }
+        // Take all that is waiting, so a burst of replies costs one wait.
+        ssize_t n = 0;
+        while ((n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+            in.append(buffer, static_cast<std::size_t>(n));
+            got += static_cast<std::size_t>(n);
+            if (static_cast<std::size_t>(n) < sizeof buffer) break;
+        }
+        if (n == 0) closed_ = true;
+        if (n < 0 && !WouldBlock(errno) && !cancel_) RaiseSystemError(errno);
+        if (got > 0 || closed_) break;
+        pollfd p{};
+        p.fd = fd_;
+        p.events = static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT));
+        ::poll(&p, 1, kPumpIntervalMs);
+    }
+    counter_.Stop();
+    if (counter_.Expired()) RaiseTimeOut();
+    if (cancel_) RaiseCancel();
+    if (!Connected()) RaiseErrorId(kErrNotConnected);
+    return got;
 }
 
 // ---- Close and Cancel

@@ -149,6 +149,14 @@ class TagSocket {
     void ReadData(std::string& stream, std::int64_t expectedSize = -1,
                   std::size_t limit = kMaxBlock);
 
+    // For commands sent ahead of their replies: writes from the front of out
+    // whenever the socket takes bytes, and returns as soon as bytes have
+    // arrived, appended to in. Sending and receiving are serviced from the
+    // same wait, so a peer that stops reading until its replies are taken
+    // cannot stall us. Returns the bytes received, 0 when the peer closed.
+    // Time-out (of silence), Cancel and the event pump as every wait.
+    std::size_t Exchange(std::string& out, std::string& in);
+
     bool Connected() const { return fd_ >= 0; }
     const std::string& LastReply() const { return lastReply_; }
     const std::string& RemoteAddress() const { return remoteText_; }
@@ -189,6 +197,10 @@ class TagSocket {
     [[noreturn]] void RaiseCancel();
     // Runs the owner's event pump once, so a Cancel pressed meanwhile is seen.
     void PumpEvents();
+    // Fires OnError, closes, raises: for failures after which the bytes
+    // still coming would be misread.
+    [[noreturn]] void RaiseAndClose(int id, const std::string& text);
+    void SetLastReply(std::string line) { lastReply_ = std::move(line); }
 
   private:
     void AwaitReadable();

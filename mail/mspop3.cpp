@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/fileio.h"
+#include "mail/pipeline.h"
 
 namespace kelvane {
 
@@ -92,12 +93,33 @@ void TmsCustomPOP::Command(const std::string& line) {
 
 void TmsCustomPOP::Login() {
     ResetState();
+    serverPipelines_ = false;
     Connect();
     linked_ = true;
     CheckReply(ReadReply());
+    if (pipelining_) ReadCapabilities();
     Command("USER " + userName_);
     Command("PASS " + password_);
     ReadStat();
+}
+
+void TmsCustomPOP::ReadCapabilities() {
+    // A capability list is a few lines; more is not one.
+    constexpr std::size_t kMaxCapabilities = 65536;
+    SendLine("CAPA");
+    const int code = ReadReply();
+    if (LastReply().empty()) CheckReply(code);  // closed instead of answering
+    // A server without CAPA refuses it and is spoken to command by command.
+    if (code != 1) return;
+    std::string block;
+    ReadData(block, -1, kMaxCapabilities);
+    for (std::size_t at = 0; at < block.size();) {
+        std::size_t end = block.find('\n', at);
+        if (end == std::string::npos) end = block.size();
+        const std::string_view line = TrimView(std::string_view(block).substr(at, end - at));
+        if (AsciiIEquals(line.substr(0, line.find(' ')), "PIPELINING")) serverPipelines_ = true;
+        at = end + 1;
+    }
 }
 
 void TmsCustomPOP::ReadStat() {
@@ -134,6 +156,24 @@ void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
     CutHeadersAtBody(item.Headers);
 }
 
+bool TmsCustomPOP::SendInfoCommands(Pipeline& pipe, int pos) {
+    const std::string n = Number(pos);
+    if (!pipe.HasRoom(2, n.size() + 8)) return false;
+    pipe.Send("LIST " + n, false);
+    pipe.Send("TOP " + n + " 1", true);
+    return true;
+}
+
+void TmsCustomPOP::ReadInfo(Pipeline& pipe, TmsRemoteInfoItem& item) {
+    CheckReply(pipe.ReadReply());
+    item.Size = ListedSize(LastReply());
+    CheckReply(pipe.ReadReply());
+    std::string block;
+    pipe.ReadData(block, headerLimit_);
+    item.Headers.LoadFromText(block);
+    CutHeadersAtBody(item.Headers);
+}
+
 void TmsCustomPOP::Delete(int pos) {
     if (OnDeleting) OnDeleting(*this, pos);
     SendLine("DELE " + Number(pos));
@@ -161,14 +201,40 @@ void TmsRemotePOP::UpdateInfo() {
     EnsureConnected();
     Fire(OnUpdatingInfo);
     info_.Clear();
-    for (int pos = 0; pos < MessageCount(); ++pos) {
-        auto item = std::make_unique<TmsRemoteInfoItem>();
-        GetInfo(pos, *item);
-        info_.Add(std::move(item));
-        if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
+    if (PipelineActive() && MessageCount() > 0) {
+        UpdateInfoPipelined();
+    } else {
+        for (int pos = 0; pos < MessageCount(); ++pos) {
+            auto item = std::make_unique<TmsRemoteInfoItem>();
+            GetInfo(pos, *item);
+            info_.Add(std::move(item));
+            if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
+        }
     }
     if (!keepOpen_) Disconnect();
     Fire(OnInfoUpdated);
+}
+
+// The same commands in the same order as the strict pass, a window of them
+// ahead of the replies; the records and events come as the replies do.
+void TmsRemotePOP::UpdateInfoPipelined() {
+    Pipeline pipe(*this);
+    const int count = MessageCount();
+    int sent = 0;
+    for (int pos = 0; pos < count; ++pos) {
+        while (sent < count && SendInfoCommands(pipe, sent))
+            ++sent;
+        auto item = std::make_unique<TmsRemoteInfoItem>();
+        try {
+            ReadInfo(pipe, *item);
+        } catch (const ServerError&) {
+            // As after a refusal in the strict pass, the session stays usable.
+            pipe.Drain();
+            throw;
+        }
+        info_.Add(std::move(item));
+        if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
+    }
 }
 
 void TmsRemotePOP::MarkForDelete(int pos) {
@@ -188,20 +254,25 @@ void TmsRemotePOP::ClearMarks(int pos) {
 void TmsRemotePOP::VerifySame(int pos) {
     TmsRemoteInfoItem now;
     GetInfo(pos, now);
+    CheckSame(pos, now.Headers, false);
+}
+
+void TmsRemotePOP::CheckSame(int pos, const TmsHeaders& now, bool close) {
     const TmsHeaders& was = info_.Item(static_cast<std::size_t>(pos)).Headers;
     bool same = true;
     const std::string idWas = GetHeaderValue(was, "Message-ID");
-    const std::string idNow = GetHeaderValue(now.Headers, "Message-ID");
+    const std::string idNow = GetHeaderValue(now, "Message-ID");
     // Two different ids are final: equal lines further up must not turn
     // them back into the same message.
     if (!idWas.empty() && !idNow.empty()) same = idWas == idNow;
     // With no lines on one side nothing could be compared at all.
-    if ((was.Count() == 0) != (now.Headers.Count() == 0)) same = false;
+    if ((was.Count() == 0) != (now.Count() == 0)) same = false;
     // Lines beyond the shorter block are not compared: a header the server
     // adds later must not make a message look foreign.
-    const std::size_t lines = std::min(was.Count(), now.Headers.Count());
+    const std::size_t lines = std::min(was.Count(), now.Count());
     for (std::size_t i = 0; same && i < lines; ++i)
-        same = was[i] == now.Headers[i];
+        same = was[i] == now[i];
+    if (!same && close) RaiseAndClose(kErrIdsDifferent, std::string(kTextIdsDifferent));
     if (!same) RaiseError(kErrIdsDifferent, std::string(kTextIdsDifferent));
 }
 
@@ -229,19 +300,58 @@ void TmsRemotePOP::ProcessMarks() {
     if (info_.Empty()) return;
     EnsureConnected();
     Fire(OnTransferringData);
+    std::vector<int> marked;
+    bool retrieving = false;
     for (std::size_t i = 0; i < info_.Count(); ++i) {
-        const int pos = static_cast<int>(i);
-        if (info_.Item(i).RetrieveMark) {
-            VerifySame(pos);
-            Retrieve(pos);
-        }
-        if (info_.Item(i).DeleteMark) {
-            VerifySame(pos);
-            Delete(pos);
+        retrieving = retrieving || info_.Item(i).RetrieveMark;
+        if (info_.Item(i).DeleteMark) marked.push_back(static_cast<int>(i));
+    }
+    if (PipelineActive() && !retrieving) {
+        DeletePipelined(marked);
+    } else {
+        for (std::size_t i = 0; i < info_.Count(); ++i) {
+            const int pos = static_cast<int>(i);
+            if (info_.Item(i).RetrieveMark) {
+                VerifySame(pos);
+                Retrieve(pos);
+            }
+            if (info_.Item(i).DeleteMark) {
+                VerifySame(pos);
+                Delete(pos);
+            }
         }
     }
     Fire(OnDataTransfered);
     Disconnect();
+}
+
+// Every marked message is checked before the first DELE goes out, so one
+// foreign message stops the pass with nothing deleted at all.
+void TmsRemotePOP::DeletePipelined(const std::vector<int>& marked) {
+    Pipeline pipe(*this);
+    std::size_t sent = 0;
+    for (std::size_t i = 0; i < marked.size(); ++i) {
+        while (sent < marked.size() && SendInfoCommands(pipe, marked[sent]))
+            ++sent;
+        TmsRemoteInfoItem now;
+        try {
+            ReadInfo(pipe, now);
+        } catch (const ServerError&) {
+            pipe.Drain();
+            throw;
+        }
+        // Checks still in flight would be misread as DELE replies later.
+        CheckSame(marked[i], now.Headers, true);
+    }
+    sent = 0;
+    for (std::size_t i = 0; i < marked.size(); ++i) {
+        while (sent < marked.size() && pipe.HasRoom(1, Number(marked[sent]).size() + 7)) {
+            if (OnDeleting) OnDeleting(*this, marked[sent]);
+            pipe.Send("DELE " + Number(marked[sent]), false);
+            ++sent;
+        }
+        CheckDeleteReply(pipe.ReadReply());
+    }
 }
 
 void TmsRemotePOP::Disconnect() {

@@ -569,7 +569,7 @@ TEST_F(PopTest, LineBreaksInLoginDataAreNeverSent) {
         p.SetUserName(c.user);
         p.SetPassword(c.password);
         FakeServer srv;
-        srv.Send("+OK ready\r\n");
+        srv.Send("+OK ready\r\n").Expect("CAPA").Send("-ERR\r\n");
         if (c.user == kUser) srv.Expect("USER " + kUser).Send("+OK\r\n");
         srv.AwaitClientClose();
         p.SetServer(srv.Address());
