@@ -687,5 +687,204 @@ TEST_F(PopTest, DisconnectAfterARefusedConnectOnlyCloses) {
     EXPECT_FALSE(pop.Connected());
 }
 
+// ---------------------------------------------------------------- pipelining
+
+const std::string kCapaPipelining = "+OK\r\nTOP\r\nUSER\r\nPIPELINING\r\n.\r\n";
+const std::string kCapaPlain = "+OK\r\nTOP\r\nUSER\r\n.\r\n";
+
+FakeServer& GreetWithCapa(FakeServer& srv, const std::string& capa, int count) {
+    return srv.Send("+OK POP3 ready\r\n")
+        .Expect("CAPA")
+        .Send(capa)
+        .Expect("USER " + kUser)
+        .Send("+OK\r\n")
+        .Expect("PASS " + kPassword)
+        .Send("+OK logged in\r\n")
+        .Expect("STAT")
+        .Send("+OK " + std::to_string(count) + " 999\r\n");
+}
+
+// Whatever the server offers and however its replies are cut up, the header
+// pass gives the records and events of the strict exchange, and fails where
+// it fails.
+TEST_F(PopTest, PipelinedHeaderPass) {
+    constexpr int kCount = 4;
+    auto headers = [](int n) { return Headers(std::to_string(n) + "@x", "s" + std::to_string(n)); };
+    auto replies = [&](int n, int failTop) {
+        return std::pair{"+OK " + std::to_string(n) + " " + std::to_string(100 * n) + "\r\n",
+                         n == failTop ? std::string("-ERR no TOP\r\n") : TopBlock(headers(n))};
+    };
+    enum class Script { Interleaved, AllAtOnce, CancelAfterFirst };
+    const struct {
+        const char* name;
+        std::string capa;
+        bool pipelined;
+        Script script;
+        std::size_t piece;  // bytes per send, 0: each reply whole
+        int failTop;        // message whose TOP is refused, 0: none
+        const char* error;  // null: the pass completes
+        std::size_t records;
+    } cases[] = {
+        {"CAPA refused", "-ERR what?\r\n", false, Script::Interleaved, 0, 0, nullptr, 4},
+        {"no PIPELINING", kCapaPlain, false, Script::Interleaved, 0, 0, nullptr, 4},
+        {"replies a byte at a time", kCapaPipelining, true, Script::Interleaved, 1, 0, nullptr, 4},
+        {"all replies in one packet", kCapaPipelining, true, Script::AllAtOnce, 0, 0, nullptr, 4},
+        {"TOP 2 refused, later in flight", kCapaPipelining, true, Script::AllAtOnce, 0, 2,
+         "-ERR no TOP", 1},
+        {"TOP 2 refused, strict", kCapaPlain, false, Script::Interleaved, 0, 2, "-ERR no TOP", 1},
+        {"Cancel with commands in flight", kCapaPipelining, true, Script::CancelAfterFirst, 0, 0,
+         "Operation has been canceled", 1},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        bool cancel = false;
+        p.SetEventPump([&] {
+            if (cancel && !p.Canceling()) p.Cancel();
+        });
+        if (c.script == Script::CancelAfterFirst)
+            p.OnNextInfoUpdated = [&](TmsRemotePOP&, int n) {
+                log.push_back("NextInfo" + std::to_string(n));
+                cancel = true;
+            };
+        FakeServer srv;
+        srv.SetLockstep(!c.pipelined);
+        GreetWithCapa(srv, c.capa, kCount);
+        std::string batch;
+        for (int n = 1; n <= kCount; ++n) {
+            const auto [list, top] = replies(n, c.failTop);
+            const std::string num = std::to_string(n);
+            if (c.script == Script::Interleaved) {
+                if (n > c.failTop && c.failTop > 0 && !c.pipelined) break;
+                srv.Expect("LIST " + num).SendSlowly(list, c.piece, std::chrono::milliseconds(0));
+                srv.Expect("TOP " + num + " 1")
+                    .SendSlowly(top, c.piece, std::chrono::milliseconds(0));
+            } else {
+                // Every command is in before the first reply: only a client
+                // that sends ahead gets past this.
+                srv.Expect("LIST " + num).Expect("TOP " + num + " 1");
+                if (c.script == Script::AllAtOnce || n == 1) batch += list + top;
+            }
+        }
+        srv.Send(batch);
+        if (c.error) {
+            srv.AwaitClientClose();
+        } else {
+            Quit(srv);
+        }
+        p.SetServer(srv.Address());
+        try {
+            p.UpdateInfo();
+            EXPECT_EQ(c.error, nullptr) << c.name;
+        } catch (const KelvaneError& e) {
+            ASSERT_NE(c.error, nullptr) << c.name << ": " << e.what();
+            EXPECT_STREQ(e.what(), c.error) << c.name;
+            // A refusal leaves the session usable, as in the strict pass.
+            EXPECT_EQ(p.Connected(), c.script != Script::CancelAfterFirst) << c.name;
+        }
+        EXPECT_EQ(p.ServerPipelines(), c.pipelined) << c.name;
+        ASSERT_EQ(p.Info().Count(), c.records) << c.name;
+        Events expected{"Open", "UpdatingInfo"};
+        for (std::size_t i = 0; i < c.records; ++i) {
+            EXPECT_EQ(p.Info()[i].Size, 100 * static_cast<int>(i + 1)) << c.name;
+            TmsHeaders h;
+            h.LoadFromText(headers(static_cast<int>(i + 1)));
+            EXPECT_EQ(p.Info()[i].Headers.Lines(), h.Lines()) << c.name;
+            expected.push_back("NextInfo" + std::to_string(i));
+        }
+        if (!c.error) expected.insert(expected.end(), {"Closing", "Closed", "InfoUpdated"});
+        if (c.script == Script::CancelAfterFirst)
+            expected.insert(expected.end(), {"Closing", "Closed", "Error:" + std::string(c.error)});
+        EXPECT_EQ(log, expected) << c.name;
+        p.Close();
+        EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
+    }
+}
+
+// All identity checks go before the first DELE: a foreign third message of
+// five stops the pass with nothing deleted, and no QUIT commits anything.
+TEST_F(PopTest, PipelinedDeletionPass) {
+    constexpr int kCount = 5;
+    auto headers = [](int n) { return Headers(std::to_string(n) + "@x", "s" + std::to_string(n)); };
+    const struct {
+        const char* name;
+        int foreign;  // message whose headers changed, 0: none
+        int refused;  // message whose DELE is refused, 0: none
+        const char* error;
+        Events events;
+    } cases[] = {
+        {"all checks pass",
+         0,
+         0,
+         nullptr,
+         {"Open", "TransferringData", "Deleting0", "Deleting1", "Deleting2", "Deleting3",
+          "Deleting4", "DataTransfered", "Closing", "Closed"}},
+        {"third check fails",
+         3,
+         0,
+         "IDs are different",
+         {"Open", "TransferringData", "Error:IDs are different", "Closing", "Closed"}},
+        {"third DELE refused",
+         0,
+         3,
+         "-ERR locked",
+         {"Open", "TransferringData", "Deleting0", "Deleting1", "Deleting2", "Deleting3",
+          "Deleting4", "Closing", "Closed"}},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        for (int n = 1; n <= kCount; ++n) {
+            auto item = std::make_unique<TmsRemoteInfoItem>();
+            item->Headers.LoadFromText(headers(n));
+            p.Info().Add(std::move(item));
+            p.MarkForDelete(n - 1);
+        }
+        // The replies go in one batch after the commands they answer, and
+        // none after a reply that ends the pass.
+        FakeServer srv;
+        GreetWithCapa(srv, kCapaPipelining, kCount);
+        std::string batch;
+        for (int n = 1; n <= kCount; ++n) {
+            const std::string num = std::to_string(n);
+            srv.Expect("LIST " + num).Expect("TOP " + num + " 1");
+            if (c.foreign && n > c.foreign) continue;
+            batch += "+OK " + num + " 100\r\n" +
+                     TopBlock(n == c.foreign ? Headers("other@x", "moved up") : headers(n));
+        }
+        srv.Send(batch);
+        if (c.foreign == 0) {
+            batch.clear();
+            for (int n = 1; n <= kCount; ++n) {
+                srv.Expect("DELE " + std::to_string(n));
+                if (!c.refused || n <= c.refused)
+                    batch += n == c.refused ? "-ERR locked\r\n" : "+OK\r\n";
+            }
+            srv.Send(batch);
+        }
+        if (c.error) {
+            srv.AwaitClientClose();
+        } else {
+            Quit(srv);
+        }
+        p.SetServer(srv.Address());
+        try {
+            p.ProcessMarks();
+            EXPECT_EQ(c.error, nullptr) << c.name;
+        } catch (const KelvaneError& e) {
+            ASSERT_NE(c.error, nullptr) << c.name << ": " << e.what();
+            EXPECT_STREQ(e.what(), c.error) << c.name;
+        }
+        EXPECT_FALSE(p.Connected()) << c.name;
+        EXPECT_EQ(log, c.events) << c.name;
+        EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
+        if (c.foreign) {
+            EXPECT_EQ(srv.Received().find("DELE"), std::string::npos) << c.name;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kelvane
