@@ -108,6 +108,7 @@ void MailCheck::LoadAccount(const PopSettings& account, int mailbox) {
     pop_.SetServer(account.host);
     pop_.SetUserName(account.userName);
     pop_.SetPassword(account.password);
+    pop_.SetPipelining(account.pipelining);
     mailbox_ = mailbox;
 }
 
