@@ -221,19 +221,20 @@ void TmsRemotePOP::UpdateInfoPipelined() {
     Pipeline pipe(*this);
     const int count = MessageCount();
     int sent = 0;
-    for (int pos = 0; pos < count; ++pos) {
-        while (sent < count && SendInfoCommands(pipe, sent))
-            ++sent;
-        auto item = std::make_unique<TmsRemoteInfoItem>();
-        try {
+    try {
+        for (int pos = 0; pos < count; ++pos) {
+            while (sent < count && SendInfoCommands(pipe, sent))
+                ++sent;
+            auto item = std::make_unique<TmsRemoteInfoItem>();
             ReadInfo(pipe, *item);
-        } catch (const ServerError&) {
-            // As after a refusal in the strict pass, the session stays usable.
-            pipe.Drain();
-            throw;
+            info_.Add(std::move(item));
+            if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
         }
-        info_.Add(std::move(item));
-        if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
+    } catch (...) {
+        // As after the same failure in the strict pass, the session stays
+        // usable: nothing of it may be left in flight.
+        pipe.Settle();
+        throw;
     }
 }
 
@@ -330,27 +331,33 @@ void TmsRemotePOP::ProcessMarks() {
 void TmsRemotePOP::DeletePipelined(const std::vector<int>& marked) {
     Pipeline pipe(*this);
     std::size_t sent = 0;
-    for (std::size_t i = 0; i < marked.size(); ++i) {
-        while (sent < marked.size() && SendInfoCommands(pipe, marked[sent]))
-            ++sent;
-        TmsRemoteInfoItem now;
-        try {
+    try {
+        for (std::size_t i = 0; i < marked.size(); ++i) {
+            while (sent < marked.size() && SendInfoCommands(pipe, marked[sent]))
+                ++sent;
+            TmsRemoteInfoItem now;
             ReadInfo(pipe, now);
-        } catch (const ServerError&) {
-            pipe.Drain();
-            throw;
+            // The checks still in flight would be misread later: closed.
+            CheckSame(marked[i], now.Headers, true);
         }
-        // Checks still in flight would be misread as DELE replies later.
-        CheckSame(marked[i], now.Headers, true);
+    } catch (...) {
+        pipe.Settle();
+        throw;
     }
     sent = 0;
-    for (std::size_t i = 0; i < marked.size(); ++i) {
-        while (sent < marked.size() && pipe.HasRoom(1, Number(marked[sent]).size() + 7)) {
-            if (OnDeleting) OnDeleting(*this, marked[sent]);
-            pipe.Send("DELE " + Number(marked[sent]), false);
-            ++sent;
+    try {
+        for (std::size_t i = 0; i < marked.size(); ++i) {
+            while (sent < marked.size() && pipe.HasRoom(1, Number(marked[sent]).size() + 7)) {
+                if (OnDeleting) OnDeleting(*this, marked[sent]);
+                pipe.Send("DELE " + Number(marked[sent]), false);
+                ++sent;
+            }
+            CheckDeleteReply(pipe.ReadReply());
         }
-        CheckDeleteReply(pipe.ReadReply());
+    } catch (...) {
+        // With DELEs in flight, only leaving without QUIT is sure to undo them.
+        if (Connected()) Close();
+        throw;
     }
 }
 

@@ -115,4 +115,13 @@ void TmsCustomPOP::Pipeline::Drain() {
     }
 }
 
+void TmsCustomPOP::Pipeline::Settle() {
+    if (owed_.empty() || !pop_.Connected()) return;
+    try {
+        Drain();
+    } catch (...) {
+        pop_.Close();
+    }
+}
+
 }  // namespace kelvane

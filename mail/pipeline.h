@@ -17,10 +17,11 @@ namespace kelvane {
 
 class TmsCustomPOP::Pipeline {
   public:
-    // Over a hundred messages' worth of LIST and TOP, and never more
-    // command bytes than a server's receive buffer surely holds.
-    static constexpr std::size_t kMaxCommands = 512;
-    static constexpr std::size_t kMaxBytes = 8192;
+    // A thousand messages' worth of LIST and TOP: on a slow link most
+    // mailboxes then cost one round trip. The bytes are bounded as well, so
+    // that the commands waiting in the server never grow without end.
+    static constexpr std::size_t kMaxCommands = 2048;
+    static constexpr std::size_t kMaxBytes = 32768;
 
     explicit Pipeline(TmsCustomPOP& pop) : pop_(pop) {}
     Pipeline(const Pipeline&) = delete;
@@ -42,6 +43,9 @@ class TmsCustomPOP::Pipeline {
     // command by command. A reply that is neither positive nor negative
     // leaves no way to tell where its block ends: the connection is closed.
     void Drain();
+    // Drain after a failure, when the session is still open; a drain that
+    // fails in turn closes the connection, so nothing is left in flight.
+    void Settle();
 
   private:
     // Waits for more bytes; false when the server has closed.

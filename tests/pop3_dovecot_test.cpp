@@ -252,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(OtherSession, PopDovecotShift, ::testing::ValuesIn(kShi
 // records and leave the same messages. Enough messages that the window of
 // commands in flight is refilled many times.
 TEST_F(PopDovecot, PipelinedAndStrictAgree) {
-    constexpr int kCount = 600;
+    constexpr int kCount = 1500;
     struct Outcome {
         std::vector<std::int64_t> sizes;
         std::vector<std::vector<std::string>> headers;
