@@ -114,7 +114,7 @@ def poplib_strict(port):
         p.list(i); p.top(i, 1)
     p.quit()
 
-def poplib_pipelined(port, window=256):
+def poplib_pipelined(port, window=1024):
     p = poplib.POP3("127.0.0.1", port, timeout=600)
     p.user(user); p.pass_(password)
     n, _ = p.stat()
