@@ -662,12 +662,13 @@ std::size_t TagSocket::Exchange(std::string& out, std::string& in) {
                 RaiseSystemError(errno);
             }
         }
-        // Take all that is waiting, so a burst of replies costs one wait.
+        // Take what is waiting, so a burst of replies costs one wait; but
+        // not without end, so the caller can bound what it holds.
         ssize_t n = 0;
         while ((n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
             in.append(buffer, static_cast<std::size_t>(n));
             got += static_cast<std::size_t>(n);
-            if (static_cast<std::size_t>(n) < sizeof buffer) break;
+            if (static_cast<std::size_t>(n) < sizeof buffer || got >= kMaxExchange) break;
         }
         if (n == 0) closed_ = true;
         if (n < 0 && !WouldBlock(errno) && !cancel_) RaiseSystemError(errno);

@@ -110,6 +110,7 @@ class TagSocket {
     static constexpr std::size_t kMaxReplyLine = 255;  // bytes before the line feed
     static constexpr std::size_t kDataChunk = 16384;
     static constexpr std::size_t kMaxBlock = std::size_t{256} << 20;
+    static constexpr std::size_t kMaxExchange = 16 * kDataChunk;  // bytes one Exchange takes
     static constexpr int kPumpIntervalMs = 40;
 
     TagSocket(std::string serviceName, int defaultPort);

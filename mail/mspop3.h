@@ -108,6 +108,7 @@ class TmsCustomPOP : public TmsMailBase {
     // unreadable.
     std::int64_t ListSize(int pos);
 
+    // Closes without QUIT and raises the reply unless it is positive.
     void CheckDeleteReply(int code);
     // Asks for the capabilities and notes whether the server pipelines.
     void ReadCapabilities();
@@ -180,7 +181,8 @@ class TmsRemotePOP : public TmsCustomPOP {
     }
     void UpdateInfoPipelined();
     void DeletePipelined(const std::vector<int>& marked);
-    // Fails with "IDs are different" unless now is the message recorded at pos.
+    // Fails with "IDs are different" unless now is the message recorded at
+    // pos; close: the connection is closed first (commands still in flight).
     void CheckSame(int pos, const TmsHeaders& now, bool close);
 
     TmsRemoteInfo info_;
