@@ -55,7 +55,8 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
     };
     for (int slot : slots) {
         if (canceled()) break;
-        const PopSettings account = GetRemotePOPSettings(user, slot);
+        PopSettings account = GetRemotePOPSettings(user, slot);
+        if (options.noPipelining) account.pipelining = false;
         if (options.all && (account.host.empty() || account.userName.empty())) continue;
         check.LoadAccount(account, serverToIndex(table, account.host, account.userName));
         if (auto missing = check.MissingAccountText()) {

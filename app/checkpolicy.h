@@ -57,6 +57,9 @@ struct WalkOptions {
     bool all = false;     // every configured mailbox, 1 to 12
     int mailbox = 0;      // with all false: this slot, 0 for the default mailbox
     bool remove = false;  // delete what the rules marked, without a question
+    // Strict command-by-command exchange even where the server offers
+    // pipelining, for servers that offer it and get it wrong.
+    bool noPipelining = false;
 };
 
 // The check of one mailbox, or the unattended walk over all of them:

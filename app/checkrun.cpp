@@ -104,6 +104,7 @@ void MailCheck::LoadAccount(const PopSettings& account, int mailbox) {
     pop_.SetServer(account.host);
     pop_.SetUserName(account.userName);
     pop_.SetPassword(account.password);
+    pop_.SetPipelining(account.pipelining);
     mailbox_ = mailbox;
 }
 
@@ -120,7 +121,9 @@ void MailCheck::NextInfoUpdated(int num) {
     MessageRow row;
     row.subject = GetHeaderValue(headers, "Subject");
     row.sender = ListSenderText(GetHeaderValue(headers, "From"));
-    row.size = std::to_string(pop_.Info().Item(index).Size);
+    // An unreadable size stays empty, so the size limits pass it by.
+    const std::int64_t size = pop_.Info().Item(index).Size;
+    row.size = size < 0 ? std::string() : std::to_string(size);
     row.date = ListDateText(GetHeaderValue(headers, "Date"));
     list_.Append(std::move(row));
     const std::string of = std::to_string(num + 1) + " of " + std::to_string(pop_.MessageCount());

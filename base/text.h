@@ -73,6 +73,21 @@ constexpr bool ParseDecimalInt32(std::string_view text, std::int32_t& value) {
     return true;
 }
 
+// Digits only, within 63 bits: an octet count from a server. No sign, no
+// blanks, nothing that does not fit.
+constexpr bool ParseOctetCount(std::string_view text, std::int64_t& value) {
+    if (text.empty()) return false;
+    std::int64_t v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        const int digit = c - '0';
+        if (v > (INT64_MAX - digit) / 10) return false;
+        v = v * 10 + digit;
+    }
+    value = v;
+    return true;
+}
+
 // Trimming removes leading and trailing bytes with codes 0 to 32.
 // Space, CR, LF and backspace; TAB is not blank.
 constexpr bool IsBlankByte(char c) {

@@ -28,6 +28,7 @@ struct CheckArgs {
     bool all = false;
     bool remove = false;
     bool reasons = false;
+    bool noPipelining = false;
 };
 
 volatile std::sig_atomic_t gInterrupted = 0;
@@ -152,6 +153,7 @@ int Check(const Options& opts, const CheckArgs& args) {
     walk.all = args.all;
     walk.mailbox = args.mailbox;
     walk.remove = args.remove;
+    walk.noPipelining = args.noPipelining;
     PrintedReport report(pop, list, rules.evaluator, view, args.reasons);
     const bool ok = RunChecks(check, rules, where, walk, report, [&] { return canceled; });
     return ok ? kOk : kFailed;
@@ -181,6 +183,9 @@ void RegisterCheckCommands(CLI::App& app, Command& command) {
                         ->check(CLI::Range(1, 12));
     sub->add_flag("--all", args->all, "Check every configured mailbox, 1 to 12")->excludes(mailbox);
     sub->add_flag("--delete", args->remove, "Delete the messages marked for deletion");
+    sub->add_flag("--no-pipelining", args->noPipelining,
+                  "Send each command only after the reply to the last, even to a server that "
+                  "offers pipelining");
     sub->add_flag("--reasons", args->reasons,
                   "After each message line, the report of why it got its mark, then an empty "
                   "line");

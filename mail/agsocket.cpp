@@ -43,6 +43,10 @@ std::string_view TransportErrorText(int id) {
             return kTextWinsockNotFound;
         case kErrLineTooLong:
             return kTextLineTooLong;
+        case kErrCommandBreak:
+            return kTextCommandBreak;
+        case kErrReplyTooLarge:
+            return kTextReplyTooLarge;
         default:
             return {};
     }
@@ -190,6 +194,13 @@ void TagSocket::RaiseError(int code, const std::string& text) {
 
 void TagSocket::RaiseErrorId(int id) {
     RaiseError(id, std::string(TransportErrorText(id)));
+}
+
+void TagSocket::RaiseAndClose(int id, const std::string& text) {
+    counter_.Stop();
+    if (OnError) OnError(*this, text);
+    Close();
+    throw SocketError(text, id);
 }
 
 void TagSocket::RaiseSystemError(int code) {
@@ -459,6 +470,8 @@ void TagSocket::Connect() {
 
 void TagSocket::SendLine(std::string_view text) {
     if (!Connected()) RaiseErrorId(kErrNotConnected);
+    if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        RaiseErrorId(kErrCommandBreak);
     std::string data(text);
     data += "\r\n";
     std::size_t sent = 0;
@@ -546,10 +559,7 @@ int TagSocket::ReadReply(std::string& line) {
         }
         if (got.size() >= sizeof buffer) {
             // The rest of this line would be read as the next reply.
-            counter_.Stop();
-            if (OnError) OnError(*this, std::string(kTextLineTooLong));
-            Close();
-            throw SocketError(std::string(kTextLineTooLong), kErrLineTooLong);
+            RaiseAndClose(kErrLineTooLong, std::string(kTextLineTooLong));
         }
         PumpEvents();
     }
@@ -588,7 +598,7 @@ int TagSocket::ReadMultiReply() {
 
 // ---- ReadData
 
-void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize) {
+void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, std::size_t limit) {
     if (!Connected()) RaiseErrorId(kErrNotConnected);
 
     // The block mostly comes in the same packet as its reply line: take
@@ -618,6 +628,12 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize) {
             stream.append(buffer.data(), static_cast<std::size_t>(n));
             complete = BlockComplete(std::string_view(stream).substr(start));
             counter_.Start();  // the limit is on silence, not on the whole block
+            if (stream.size() - start > limit) {
+                // The rest of the block would be read as the next replies.
+                stream.resize(start);
+                stream.shrink_to_fit();
+                RaiseAndClose(kErrReplyTooLarge, std::string(kTextReplyTooLarge));
+            }
         }
         PumpEvents();
         if (complete || cancel_ || counter_.Expired()) break;
@@ -626,6 +642,47 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize) {
     counter_.Stop();
     if (counter_.Expired()) RaiseTimeOut();
     if (cancel_) RaiseCancel();
+}
+
+// ---- Exchange
+
+std::size_t TagSocket::Exchange(std::string& out, std::string& in) {
+    if (!Connected()) RaiseErrorId(kErrNotConnected);
+    char buffer[kDataChunk];
+    std::size_t got = 0;
+    counter_.Start();
+    for (;;) {
+        PumpEvents();
+        if (cancel_ || counter_.Expired() || !Connected() || closed_) break;
+        if (!out.empty()) {
+            const ssize_t n = ::send(fd_, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                out.erase(0, static_cast<std::size_t>(n));
+            } else if (n < 0 && !WouldBlock(errno) && !cancel_) {
+                RaiseSystemError(errno);
+            }
+        }
+        // Take what is waiting, so a burst of replies costs one wait; but
+        // not without end, so the caller can bound what it holds.
+        ssize_t n = 0;
+        while ((n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+            in.append(buffer, static_cast<std::size_t>(n));
+            got += static_cast<std::size_t>(n);
+            if (static_cast<std::size_t>(n) < sizeof buffer || got >= kMaxExchange) break;
+        }
+        if (n == 0) closed_ = true;
+        if (n < 0 && !WouldBlock(errno) && !cancel_) RaiseSystemError(errno);
+        if (got > 0 || closed_) break;
+        pollfd p{};
+        p.fd = fd_;
+        p.events = static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT));
+        ::poll(&p, 1, kPumpIntervalMs);
+    }
+    counter_.Stop();
+    if (counter_.Expired()) RaiseTimeOut();
+    if (cancel_) RaiseCancel();
+    if (!Connected()) RaiseErrorId(kErrNotConnected);
+    return got;
 }
 
 // ---- Close and Cancel

@@ -34,6 +34,8 @@ constexpr int kErrFunctionNotFound = 57010;
 constexpr int kErrWinsockNotLoaded = 57011;
 constexpr int kErrWinsockNotFound = 57012;
 constexpr int kErrLineTooLong = 57013;
+constexpr int kErrCommandBreak = 57014;
+constexpr int kErrReplyTooLarge = 57015;
 
 inline constexpr std::string_view kTextTimedOut = "Operation timed out";
 inline constexpr std::string_view kTextCanceled = "Operation has been canceled";
@@ -48,6 +50,9 @@ inline constexpr std::string_view kTextFunctionNotFound = "Function %s not found
 inline constexpr std::string_view kTextWinsockNotLoaded = "Winsock is not loaded";
 inline constexpr std::string_view kTextWinsockNotFound = "Winsock not found";
 inline constexpr std::string_view kTextLineTooLong = "Reply line too long";
+inline constexpr std::string_view kTextCommandBreak =
+    "A command must not contain a line break or a NUL character";
+inline constexpr std::string_view kTextReplyTooLarge = "Reply too large";
 
 // The text for a transport error id, empty for an unknown id.
 std::string_view TransportErrorText(int id);
@@ -104,6 +109,8 @@ class TagSocket {
 
     static constexpr std::size_t kMaxReplyLine = 255;  // bytes before the line feed
     static constexpr std::size_t kDataChunk = 16384;
+    static constexpr std::size_t kMaxBlock = std::size_t{256} << 20;
+    static constexpr std::size_t kMaxExchange = 16 * kDataChunk;  // bytes one Exchange takes
     static constexpr int kPumpIntervalMs = 40;
 
     TagSocket(std::string serviceName, int defaultPort);
@@ -126,7 +133,9 @@ class TagSocket {
 
     // Connects the socket Open created; on failure the handle is closed.
     void Connect();
-    void SendLine(std::string_view text);  // CR LF is appended
+    // CR LF is appended. A text holding CR, LF or NUL is refused before
+    // anything is sent: it would reach the server as more than one command.
+    void SendLine(std::string_view text);
     // One reply line without its line end; the result is ReplyCode of it, or
     // -1 when the server closed before a line feed came (line then empty).
     // Nothing after the line feed is taken from the socket.
@@ -135,8 +144,19 @@ class TagSocket {
     // Continuation lines "nnn-" up to "nnn "; the result is the first code.
     int ReadMultiReply();
     // Appends a block up to and including its terminating "." line, exactly
-    // as received (dot-stuffing kept). expectedSize < 1 when unknown.
-    void ReadData(std::string& stream, std::int64_t expectedSize = -1);
+    // as received (dot-stuffing kept). expectedSize < 1 when unknown. A
+    // block of more than limit bytes closes the connection and raises
+    // "Reply too large", so a hostile server cannot take all memory.
+    void ReadData(std::string& stream, std::int64_t expectedSize = -1,
+                  std::size_t limit = kMaxBlock);
+
+    // For commands sent ahead of their replies: writes from the front of out
+    // whenever the socket takes bytes, and returns as soon as bytes have
+    // arrived, appended to in. Sending and receiving are serviced from the
+    // same wait, so a peer that stops reading until its replies are taken
+    // cannot stall us. Returns the bytes received, 0 when the peer closed.
+    // Time-out (of silence), Cancel and the event pump as every wait.
+    std::size_t Exchange(std::string& out, std::string& in);
 
     bool Connected() const { return fd_ >= 0; }
     const std::string& LastReply() const { return lastReply_; }
@@ -178,6 +198,10 @@ class TagSocket {
     [[noreturn]] void RaiseCancel();
     // Runs the owner's event pump once, so a Cancel pressed meanwhile is seen.
     void PumpEvents();
+    // Fires OnError, closes, raises: for failures after which the bytes
+    // still coming would be misread.
+    [[noreturn]] void RaiseAndClose(int id, const std::string& text);
+    void SetLastReply(std::string line) { lastReply_ = std::move(line); }
 
   private:
     void AwaitReadable();

@@ -47,7 +47,10 @@ class TmsHeaders {
 struct TmsRemoteInfoItem {
     bool RetrieveMark = false;
     bool DeleteMark = false;
-    std::int32_t Size = 0;  // octets as "LIST" reports them; 0 when unreadable
+    // Octets as "LIST" reports them; kSizeUnknown when the reply holds no
+    // number that fits, so that no rule takes it for a tiny message.
+    static constexpr std::int64_t kSizeUnknown = -1;
+    std::int64_t Size = kSizeUnknown;
     TmsHeaders Headers;
 };
 

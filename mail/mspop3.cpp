@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/fileio.h"
+#include "mail/pipeline.h"
 
 namespace kelvane {
 
@@ -25,9 +26,28 @@ int StrictInt(std::string_view text) {
     return value;
 }
 
+// A mailbox of 2 GiB or more is ordinary; its size must not fail the login.
+std::int64_t StrictOctets(std::string_view text) {
+    std::int64_t value = 0;
+    if (ParseOctetCount(text, value)) return value;
+    std::int32_t negative = 0;
+    if (ParseDecimalInt32(text, negative)) return negative;
+    throw KelvaneError("'" + std::string(text) + "' is not a valid integer value");
+}
+
 // What follows "+OK " in a reply.
 std::string_view ReplyArguments(std::string_view reply) {
     return reply.size() > 4 ? reply.substr(4) : std::string_view();
+}
+
+// The octets of a positive LIST reply "+OK n size".
+std::int64_t ListedSize(std::string_view reply) {
+    const std::string_view rest = ReplyArguments(reply);
+    const std::size_t blank = rest.find(' ');
+    std::int64_t size = 0;
+    if (blank == std::string_view::npos || !ParseOctetCount(rest.substr(blank + 1), size))
+        return TmsRemoteInfoItem::kSizeUnknown;
+    return size;
 }
 
 std::string Number(int pos) {
@@ -73,12 +93,33 @@ void TmsCustomPOP::Command(const std::string& line) {
 
 void TmsCustomPOP::Login() {
     ResetState();
+    serverPipelines_ = false;
     Connect();
     linked_ = true;
     CheckReply(ReadReply());
+    if (pipelining_) ReadCapabilities();
     Command("USER " + userName_);
     Command("PASS " + password_);
     ReadStat();
+}
+
+void TmsCustomPOP::ReadCapabilities() {
+    // A capability list is a few lines; more is not one.
+    constexpr std::size_t kMaxCapabilities = 65536;
+    SendLine("CAPA");
+    const int code = ReadReply();
+    if (LastReply().empty()) CheckReply(code);  // closed instead of answering
+    // A server without CAPA refuses it and is spoken to command by command.
+    if (code != 1) return;
+    std::string block;
+    ReadData(block, -1, kMaxCapabilities);
+    for (std::size_t at = 0; at < block.size();) {
+        std::size_t end = block.find('\n', at);
+        if (end == std::string::npos) end = block.size();
+        const std::string_view line = TrimView(std::string_view(block).substr(at, end - at));
+        if (AsciiIEquals(line.substr(0, line.find(' ')), "PIPELINING")) serverPipelines_ = true;
+        at = end + 1;
+    }
 }
 
 void TmsCustomPOP::ReadStat() {
@@ -88,7 +129,7 @@ void TmsCustomPOP::ReadStat() {
     if (blank == std::string_view::npos) return;
     messageCount_ = StrictInt(rest.substr(0, blank));
     const std::string_view after = rest.substr(blank + 1);
-    mailboxSize_ = StrictInt(after.substr(0, after.find(' ')));
+    mailboxSize_ = StrictOctets(after.substr(0, after.find(' ')));
 }
 
 void TmsCustomPOP::Logout() {
@@ -101,20 +142,34 @@ void TmsCustomPOP::EnsureConnected() {
     Login();
 }
 
-std::int32_t TmsCustomPOP::ListSize(int pos) {
+std::int64_t TmsCustomPOP::ListSize(int pos) {
     Command("LIST " + Number(pos));
-    const std::string_view rest = ReplyArguments(LastReply());
-    const std::size_t blank = rest.find(' ');
-    int size = 0;
-    if (blank == std::string_view::npos || !ToInt(rest.substr(blank + 1), size)) return 0;
-    return size;
+    return ListedSize(LastReply());
 }
 
 void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
     item.Size = ListSize(pos);
     Command("TOP " + Number(pos) + " 1");
     std::string block;
-    ReadData(block);
+    ReadData(block, -1, headerLimit_);
+    item.Headers.LoadFromText(block);
+    CutHeadersAtBody(item.Headers);
+}
+
+bool TmsCustomPOP::SendInfoCommands(Pipeline& pipe, int pos) {
+    const std::string n = Number(pos);
+    if (!pipe.HasRoom(2, n.size() + 8)) return false;
+    pipe.Send("LIST " + n, false);
+    pipe.Send("TOP " + n + " 1", true);
+    return true;
+}
+
+void TmsCustomPOP::ReadInfo(Pipeline& pipe, TmsRemoteInfoItem& item) {
+    CheckReply(pipe.ReadReply());
+    item.Size = ListedSize(LastReply());
+    CheckReply(pipe.ReadReply());
+    std::string block;
+    pipe.ReadData(block, headerLimit_);
     item.Headers.LoadFromText(block);
     CutHeadersAtBody(item.Headers);
 }
@@ -122,8 +177,17 @@ void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
 void TmsCustomPOP::Delete(int pos) {
     if (OnDeleting) OnDeleting(*this, pos);
     SendLine("DELE " + Number(pos));
-    // A message already gone must not stop the rest of the pass.
-    ReadReply();
+    CheckDeleteReply(ReadReply());
+}
+
+// A refused DELE must not be counted as a deletion. Leaving without QUIT
+// makes the server forget every DELE of the session, so the whole pass
+// fails as one and nothing is half done.
+void TmsCustomPOP::CheckDeleteReply(int code) {
+    if (code == 1) return;
+    const std::string reply = LastReply();
+    Close();
+    throw ServerError(reply);
 }
 
 // ---------------------------------------------------------------- TmsRemotePOP
@@ -137,14 +201,41 @@ void TmsRemotePOP::UpdateInfo() {
     EnsureConnected();
     Fire(OnUpdatingInfo);
     info_.Clear();
-    for (int pos = 0; pos < MessageCount(); ++pos) {
-        auto item = std::make_unique<TmsRemoteInfoItem>();
-        GetInfo(pos, *item);
-        info_.Add(std::move(item));
-        if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
+    if (PipelineActive() && MessageCount() > 0) {
+        UpdateInfoPipelined();
+    } else {
+        for (int pos = 0; pos < MessageCount(); ++pos) {
+            auto item = std::make_unique<TmsRemoteInfoItem>();
+            GetInfo(pos, *item);
+            info_.Add(std::move(item));
+            if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
+        }
     }
     if (!keepOpen_) Disconnect();
     Fire(OnInfoUpdated);
+}
+
+// The same commands in the same order as the strict pass, a window of them
+// ahead of the replies; the records and events come as the replies do.
+void TmsRemotePOP::UpdateInfoPipelined() {
+    Pipeline pipe(*this);
+    const int count = MessageCount();
+    int sent = 0;
+    try {
+        for (int pos = 0; pos < count; ++pos) {
+            while (sent < count && SendInfoCommands(pipe, sent))
+                ++sent;
+            auto item = std::make_unique<TmsRemoteInfoItem>();
+            ReadInfo(pipe, *item);
+            info_.Add(std::move(item));
+            if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
+        }
+    } catch (...) {
+        // As after the same failure in the strict pass, the session stays
+        // usable: nothing of it may be left in flight.
+        pipe.Settle();
+        throw;
+    }
 }
 
 void TmsRemotePOP::MarkForDelete(int pos) {
@@ -164,29 +255,34 @@ void TmsRemotePOP::ClearMarks(int pos) {
 void TmsRemotePOP::VerifySame(int pos) {
     TmsRemoteInfoItem now;
     GetInfo(pos, now);
+    CheckSame(pos, now.Headers, false);
+}
+
+void TmsRemotePOP::CheckSame(int pos, const TmsHeaders& now, bool close) {
     const TmsHeaders& was = info_.Item(static_cast<std::size_t>(pos)).Headers;
     bool same = true;
     const std::string idWas = GetHeaderValue(was, "Message-ID");
-    const std::string idNow = GetHeaderValue(now.Headers, "Message-ID");
+    const std::string idNow = GetHeaderValue(now, "Message-ID");
     // Two different ids are final: equal lines further up must not turn
     // them back into the same message.
     if (!idWas.empty() && !idNow.empty()) same = idWas == idNow;
     // With no lines on one side nothing could be compared at all.
-    if ((was.Count() == 0) != (now.Headers.Count() == 0)) same = false;
+    if ((was.Count() == 0) != (now.Count() == 0)) same = false;
     // Lines beyond the shorter block are not compared: a header the server
     // adds later must not make a message look foreign.
-    const std::size_t lines = std::min(was.Count(), now.Headers.Count());
+    const std::size_t lines = std::min(was.Count(), now.Count());
     for (std::size_t i = 0; same && i < lines; ++i)
-        same = was[i] == now.Headers[i];
+        same = was[i] == now[i];
+    if (!same && close) RaiseAndClose(kErrIdsDifferent, std::string(kTextIdsDifferent));
     if (!same) RaiseError(kErrIdsDifferent, std::string(kTextIdsDifferent));
 }
 
 void TmsRemotePOP::Retrieve(int pos) {
-    const std::int32_t size = ListSize(pos);
+    const std::int64_t size = ListSize(pos);
     if (OnRetrieving) OnRetrieving(*this, pos);
     Command("RETR " + Number(pos));
     std::string message;
-    ReadData(message, size);
+    ReadData(message, size, MessageLimit());
     SaveMessage(pos, message);
     if (OnRetrieved) OnRetrieved(*this, pos);
 }
@@ -205,19 +301,64 @@ void TmsRemotePOP::ProcessMarks() {
     if (info_.Empty()) return;
     EnsureConnected();
     Fire(OnTransferringData);
+    std::vector<int> marked;
+    bool retrieving = false;
     for (std::size_t i = 0; i < info_.Count(); ++i) {
-        const int pos = static_cast<int>(i);
-        if (info_.Item(i).RetrieveMark) {
-            VerifySame(pos);
-            Retrieve(pos);
-        }
-        if (info_.Item(i).DeleteMark) {
-            VerifySame(pos);
-            Delete(pos);
+        retrieving = retrieving || info_.Item(i).RetrieveMark;
+        if (info_.Item(i).DeleteMark) marked.push_back(static_cast<int>(i));
+    }
+    if (PipelineActive() && !retrieving) {
+        DeletePipelined(marked);
+    } else {
+        for (std::size_t i = 0; i < info_.Count(); ++i) {
+            const int pos = static_cast<int>(i);
+            if (info_.Item(i).RetrieveMark) {
+                VerifySame(pos);
+                Retrieve(pos);
+            }
+            if (info_.Item(i).DeleteMark) {
+                VerifySame(pos);
+                Delete(pos);
+            }
         }
     }
     Fire(OnDataTransfered);
     Disconnect();
+}
+
+// Every marked message is checked before the first DELE goes out, so one
+// foreign message stops the pass with nothing deleted at all.
+void TmsRemotePOP::DeletePipelined(const std::vector<int>& marked) {
+    Pipeline pipe(*this);
+    std::size_t sent = 0;
+    try {
+        for (std::size_t i = 0; i < marked.size(); ++i) {
+            while (sent < marked.size() && SendInfoCommands(pipe, marked[sent]))
+                ++sent;
+            TmsRemoteInfoItem now;
+            ReadInfo(pipe, now);
+            // The checks still in flight would be misread later: closed.
+            CheckSame(marked[i], now.Headers, true);
+        }
+    } catch (...) {
+        pipe.Settle();
+        throw;
+    }
+    sent = 0;
+    try {
+        for (std::size_t i = 0; i < marked.size(); ++i) {
+            while (sent < marked.size() && pipe.HasRoom(1, Number(marked[sent]).size() + 7)) {
+                if (OnDeleting) OnDeleting(*this, marked[sent]);
+                pipe.Send("DELE " + Number(marked[sent]), false);
+                ++sent;
+            }
+            CheckDeleteReply(pipe.ReadReply());
+        }
+    } catch (...) {
+        // With DELEs in flight, only leaving without QUIT is sure to undo them.
+        if (Connected()) Close();
+        throw;
+    }
 }
 
 void TmsRemotePOP::Disconnect() {

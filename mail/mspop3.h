@@ -4,11 +4,15 @@
 // with STAT, fetching each message's size and header block (LIST and TOP),
 // retrieving whole messages and deleting marked ones. No UIDL and no APOP:
 // messages are known by their number only, so a second session checks a
-// message's headers again before it touches it.
+// message's headers again before it touches it. When the server announces
+// PIPELINING in its CAPA reply, the header pass and the deletion pass send
+// their commands ahead of the replies; what they do is the same.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/error.h"
 #include "mail/agsocket.h"
@@ -36,6 +40,11 @@ class TmsCustomPOP : public TmsMailBase {
   public:
     using NumNotify = std::function<void(TmsCustomPOP& sender, int num)>;
 
+    // The most one reply may hold: a header block far beyond any real one,
+    // a message beyond what a mailbox is expected to hold.
+    static constexpr std::size_t kMaxHeaderBlock = std::size_t{16} << 20;
+    static constexpr std::size_t kMaxMessage = std::size_t{256} << 20;
+
     TmsCustomPOP() : TmsMailBase("pop3", 110) {}
 
     const std::string& UserName() const { return userName_; }
@@ -43,9 +52,24 @@ class TmsCustomPOP : public TmsMailBase {
     const std::string& Password() const { return password_; }
     void SetPassword(std::string password) { password_ = std::move(password); }
 
+    // Whether to ask for CAPA and pipeline when the server offers it (on by
+    // default; off for servers that announce it and get it wrong).
+    bool Pipelining() const { return pipelining_; }
+    void SetPipelining(bool on) { pipelining_ = on; }
+    // Whether the server of this session announced PIPELINING.
+    bool ServerPipelines() const { return serverPipelines_; }
+
+    // Bytes a TOP block and a RETR block may hold (tests lower them).
+    void SetBlockLimits(std::size_t headerBlock, std::size_t message) {
+        headerLimit_ = headerBlock;
+        messageLimit_ = message;
+    }
+    std::size_t HeaderBlockLimit() const { return headerLimit_; }
+    std::size_t MessageLimit() const { return messageLimit_; }
+
     // From the last STAT reply; -1 before the first.
     int MessageCount() const { return messageCount_; }
-    int MailboxSize() const { return mailboxSize_; }
+    std::int64_t MailboxSize() const { return mailboxSize_; }
 
     // "+" is 1, "-" is -1, anything else (an empty line too) is 0.
     int ReplyCode(std::string_view line) const override;
@@ -61,7 +85,8 @@ class TmsCustomPOP : public TmsMailBase {
     // The size from LIST and the header block from TOP n 1 for the message
     // at list position pos.
     void GetInfo(int pos, TmsRemoteInfoItem& item);
-    // Sends DELE; the reply is read but not judged.
+    // Sends DELE. A refusal closes the session without QUIT, so that none of
+    // its deletions take effect, and raises the reply.
     void Delete(int pos);
 
     NumNotify OnRetrieving;
@@ -69,6 +94,8 @@ class TmsCustomPOP : public TmsMailBase {
     NumNotify OnDeleting;
 
   protected:
+    class Pipeline;
+
     // True from a completed TCP connect until Close. The socket handle alone
     // says less: Open creates it before anything is connected.
     bool Linked() const { return linked_ && Connected(); }
@@ -77,8 +104,20 @@ class TmsCustomPOP : public TmsMailBase {
     // Sends the command and throws ServerError unless the reply is positive.
     void Command(const std::string& line);
     void ReadStat();
-    // The size of the message at pos as LIST reports it, 0 when unreadable.
-    std::int32_t ListSize(int pos);
+    // The size of the message at pos as LIST reports it, kSizeUnknown when
+    // unreadable.
+    std::int64_t ListSize(int pos);
+
+    // Closes without QUIT and raises the reply unless it is positive.
+    void CheckDeleteReply(int code);
+    // Asks for the capabilities and notes whether the server pipelines.
+    void ReadCapabilities();
+    // Sends ahead of replies only when both sides agree to.
+    bool PipelineActive() const { return pipelining_ && serverPipelines_; }
+    // Queues LIST and TOP for the message at pos; false when the window is full.
+    bool SendInfoCommands(Pipeline& pipe, int pos);
+    // Reads the replies of SendInfoCommands into item, as GetInfo does.
+    void ReadInfo(Pipeline& pipe, TmsRemoteInfoItem& item);
 
   private:
     void CheckReply(int code);
@@ -86,7 +125,11 @@ class TmsCustomPOP : public TmsMailBase {
     std::string userName_;
     std::string password_;
     int messageCount_ = -1;
-    int mailboxSize_ = -1;
+    std::int64_t mailboxSize_ = -1;
+    bool pipelining_ = true;
+    bool serverPipelines_ = false;
+    std::size_t headerLimit_ = kMaxHeaderBlock;
+    std::size_t messageLimit_ = kMaxMessage;
     bool linked_ = false;
 };
 
@@ -136,6 +179,11 @@ class TmsRemotePOP : public TmsCustomPOP {
     void Fire(const Notify& event) {
         if (event) event(*this);
     }
+    void UpdateInfoPipelined();
+    void DeletePipelined(const std::vector<int>& marked);
+    // Fails with "IDs are different" unless now is the message recorded at
+    // pos; close: the connection is closed first (commands still in flight).
+    void CheckSame(int pos, const TmsHeaders& now, bool close);
 
     TmsRemoteInfo info_;
     std::string messageDirectory_;

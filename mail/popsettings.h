@@ -9,6 +9,8 @@ struct PopSettings {
     std::string host;
     std::string userName;
     std::string password;
+    // Send commands ahead of replies when the server offers it.
+    bool pipelining = true;
 };
 
 }  // namespace kelvane

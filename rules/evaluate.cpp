@@ -99,8 +99,8 @@ std::optional<ToRule> ParseToRule(std::string_view matches) {
     return ToRule{matches.substr(0, pos), number};
 }
 
-std::optional<std::int32_t> ParseSize(std::string_view text) {
-    std::int32_t value = 0;
+std::optional<std::int64_t> ParseSize(std::string_view text) {
+    std::int64_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;

@@ -100,6 +100,7 @@ PopSettings GetRemotePOPSettings(const SettingsStore& user, int n) {
     p.host = user.ReadString(keys::ServerSection, ServerKey(n), "");
     p.userName = user.ReadString(keys::ServerSection, MailboxKey(n), "");
     p.password = ReadPassword(user, n);
+    p.pipelining = keys::Read(user, keys::Pipelining);
     return p;
 }
 

@@ -43,6 +43,8 @@ inline constexpr IntKey RAS{"General", "RAS", 0};
 inline constexpr StringKey Count{"General", "Count", "0"};  // decimal text, shown as stored
 inline constexpr BoolKey SysTray{"General", "SysTray", false};
 inline constexpr IntKey Points{"General", "Points", 0};
+// "0" for servers that announce PIPELINING and get it wrong.
+inline constexpr BoolKey Pipelining{"General", "Pipelining", true};
 
 // Per-user store, section Server: the default mailbox and the twelve slots
 // (Server1 ... Server12 and so on, built by the accounts code).

@@ -74,6 +74,10 @@ TEST_F(AccountsTest, SaveAndReadBackWholeTable) {
     EXPECT_EQ(p.host, "mail.example.org");
     EXPECT_EQ(p.userName, "alice");
     EXPECT_EQ(p.password, "secret");
+    EXPECT_TRUE(p.pipelining);
+    SettingsStore off = store();
+    off.WriteString("General", "Pipelining", "0");
+    EXPECT_FALSE(GetRemotePOPSettings(off, 3).pipelining);
 }
 
 TEST_F(AccountsTest, ValidationStopsAtTheFirstBadSlot) {

@@ -34,7 +34,7 @@ struct Msg {
     std::string from;
     std::string subject;
     std::string date = "Date: Tue, 8 Dec 2026 10:30:00 +0100";
-    int size = 100;
+    std::string size = "100";  // as LIST gives it
 
     std::string Block() const {
         std::string h =
@@ -51,7 +51,7 @@ FakeServer& Login(FakeServer& srv, std::size_t count) {
 FakeServer& Top(FakeServer& srv, int num, const Msg& m) {
     const std::string n = std::to_string(num);
     return srv.Expect("LIST " + n)
-        .Send("+OK " + n + " " + std::to_string(m.size) + "\r\n")
+        .Send("+OK " + n + " " + m.size + "\r\n")
         .Expect("TOP " + n + " 1")
         .Send("+OK\r\n" + m.Block() + "\r\nbody\r\n.\r\n");
 }
@@ -131,6 +131,25 @@ class CheckTest : public ::testing::Test {
     MailCheck check;
     test::ScriptedPrompts answers;
 };
+
+// A size past 32 bits is a big message, and one that cannot be read is no
+// size at all: with "smaller than" deleting, neither may be taken for 0.
+TEST_F(CheckTest, SizesPast32BitsOrUnreadableAreNeverSmall) {
+    spam.Limits = {true, 1000, true, false, 0, false};
+    Msg big{"6@x", "a@b.example", "big"}, huge{"7@x", "a@b.example", "huge"},
+        word{"8@x", "a@b.example", "word"}, small{"9@x", "a@b.example", "small"};
+    big.size = "3000000000";
+    huge.size = "99999999999999999999";
+    word.size = "12k";
+    small.size = "999";
+    CheckOf({big, huge, word, small});
+
+    EXPECT_EQ(Marks(), (Lines{"big=-1", "huge=-1", "word=-1", "small=0"}));
+    Lines sizes;
+    for (const MessageRow& r : list.Rows())
+        sizes.push_back(r.size);
+    EXPECT_EQ(sizes, (Lines{"3000000000", "", "", "999"}));
+}
 
 TEST_F(CheckTest, RowsAreListedAndMarkedAsTheyArrive) {
     Msg odd{"4@x", "<<<broken", "odd sender", "Date: sometime soon"};
@@ -401,6 +420,27 @@ TEST_F(CheckTest, StaleMarksOfAFailedDeletionAreNotCarriedOver) {
     Connect(second);
     EXPECT_TRUE(check.DeleteMessages({false, false, false}, answers, nullptr).ran);
     EXPECT_TRUE(second.Finish()) << second.Report();
+}
+
+TEST_F(CheckTest, RefusedDeleteIsNotCountedAsDeleted) {
+    const std::vector<Msg> msgs{kSpam, kFriend};
+    CheckOf(msgs);
+    FakeServer srv;
+    Login(srv, 2);
+    Top(srv, 1, kSpam);
+    srv.Expect("DELE 1").Send("-ERR locked\r\n").AwaitClientClose();
+    Connect(srv);
+    bool totalRaised = false;
+    try {
+        check.DeleteMessages({false, false, false}, answers, [&](int) { totalRaised = true; });
+        FAIL() << "no error";
+    } catch (const KelvaneError& e) {
+        EXPECT_STREQ(e.what(), "-ERR locked");
+    }
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_FALSE(totalRaised);
+    for (const std::string& s : view.status)
+        EXPECT_EQ(s.find("messages deleted"), std::string::npos) << s;
 }
 
 TEST_F(CheckTest, SecondDeletionWhileOneRunsIsIgnored) {

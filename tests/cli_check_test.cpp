@@ -632,3 +632,38 @@ TEST(CliCheck, InterruptCancelsWithoutQuit) {
         EXPECT_EQ(log.find("MAIL CHECK"), row.remove ? 0u : std::string::npos) << log;
     }
 }
+
+// A server that offers pipelining gets it unless the user turned it off, by
+// the setting or the flag. The server insists on one command at a time, so
+// only a client that pipelines upsets it; the rows are the same either way.
+TEST(CliCheck, PipeliningUnlessTurnedOff) {
+    const struct {
+        std::vector<std::string> args;
+        const char* setting;
+        bool pipelined;
+    } cases[] = {
+        {{}, nullptr, true},
+        {{"--no-pipelining"}, nullptr, false},
+        {{}, "0", false},
+    };
+    for (const auto& c : cases) {
+        Kelvane k;
+        k.Rules("subj.lst", kFreeSubject);
+        k.Blacklist();
+        if (c.setting) k.Setting("General", "Pipelining", c.setting);
+        auto srv = std::make_unique<FakeServer>();
+        srv->SetCapaAnswer("+OK\r\nPIPELINING\r\n.\r\n");
+        srv->SetLockstep(true);
+        Listing(*srv, "bob", {kFree, kSpammer, kBroken});
+        k.Mailbox(1, srv->Address(), "bob");
+        std::vector<std::string> args{"--mailbox", "1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Scripts scripts;
+
+        auto r = k.Check(args, {&srv}, &scripts);
+
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, kThreeRows);
+        EXPECT_EQ(scripts.ran, !c.pipelined) << scripts.report;
+    }
+}

@@ -173,7 +173,9 @@ TEST_F(PopTest, DeletionPassInASecondSession) {
     EXPECT_FALSE(pop.Info()[0].DeleteMark);
 }
 
-TEST_F(PopTest, RefusedDeleteDoesNotStopThePass) {
+// A refused DELE is no deletion: the pass fails with the reply, and the
+// session ends without QUIT so that the DELE before it is undone as well.
+TEST_F(PopTest, RefusedDeleteEndsThePassWithoutQuit) {
     const std::string h1 = Headers("one@x", "a"), h2 = Headers("two@x", "b");
     Remember({h1, h2});
     pop.MarkForDelete(0);
@@ -181,16 +183,21 @@ TEST_F(PopTest, RefusedDeleteDoesNotStopThePass) {
     FakeServer srv;
     Greet(srv, "+OK 2 200");
     Info(srv, 1, 100, h1);
-    srv.Expect("DELE 1").Send("-ERR message 1 already deleted\r\n");
+    srv.Expect("DELE 1").Send("+OK\r\n");
     Info(srv, 2, 100, h2);
-    srv.Expect("DELE 2").Send("+OK\r\n");
-    Quit(srv);
+    srv.Expect("DELE 2").Send("-ERR message 2 is locked\r\n").AwaitClientClose();
     pop.SetServer(srv.Address());
 
-    EXPECT_NO_THROW(pop.ProcessMarks());
+    try {
+        pop.ProcessMarks();
+        ADD_FAILURE() << "pass went on";
+    } catch (const ServerError& e) {
+        EXPECT_STREQ(e.what(), "-ERR message 2 is locked");
+    }
     EXPECT_TRUE(srv.Finish()) << srv.Report();
-    EXPECT_EQ(events, (Events{"Open", "TransferringData", "Deleting0", "Deleting1",
-                              "DataTransfered", "Closing", "Closed"}));
+    EXPECT_FALSE(pop.Connected());
+    EXPECT_EQ(events,
+              (Events{"Open", "TransferringData", "Deleting0", "Deleting1", "Closing", "Closed"}));
 }
 
 TEST_F(PopTest, EmptyListMakesNoConnection) {
@@ -360,11 +367,12 @@ TEST_F(PopTest, StatReplies) {
     const struct {
         const char* stat;
         int count;
-        int size;
+        std::int64_t size;
         const char* error;  // null when the login succeeds
     } cases[] = {
         {"+OK 3 450", 3, 450, nullptr},
         {"+OK 7 12 octets follow", 7, 12, nullptr},
+        {"+OK 2 3000000000", 2, 3000000000, nullptr},
         {"+OK", -1, -1, nullptr},
         {"+OK mailbox", -1, -1, nullptr},
         {"+OK x 1", -1, -1, "'x' is not a valid integer value"},
@@ -396,12 +404,15 @@ TEST_F(PopTest, InfoRecordEdgeCases) {
         const char* name;
         std::string list;
         std::string top;
-        int size;
+        std::int64_t size;
         std::vector<std::string> lines;
     } cases[] = {
         {"size after the number", "+OK 1 512", TopBlock("A: 1\r\n"), 512, {"A: 1"}},
-        {"no size", "+OK 1", TopBlock("A: 1\r\n"), 0, {"A: 1"}},
-        {"size not a number", "+OK 1 lots", TopBlock("A: 1\r\n"), 0, {"A: 1"}},
+        {"past 32 bits", "+OK 1 3000000000", TopBlock("A: 1\r\n"), 3000000000, {"A: 1"}},
+        {"past 63 bits", "+OK 1 99999999999999999999", TopBlock("A: 1\r\n"), -1, {"A: 1"}},
+        {"no size", "+OK 1", TopBlock("A: 1\r\n"), -1, {"A: 1"}},
+        {"size not a number", "+OK 1 lots", TopBlock("A: 1\r\n"), -1, {"A: 1"}},
+        {"negative size", "+OK 1 -5", TopBlock("A: 1\r\n"), -1, {"A: 1"}},
         {"no body, no empty line", "+OK 1 9", "+OK\r\nA: 1\r\n.\r\n", 9, {"A: 1", "."}},
     };
     for (const auto& c : cases) {
@@ -531,6 +542,95 @@ TEST_F(PopTest, TimeOutAndCancelMidUpdate) {
     }
 }
 
+// A line break in the login data would smuggle in commands of its own.
+TEST_F(PopTest, LineBreaksInLoginDataAreNeverSent) {
+    const struct {
+        std::string user;
+        std::string password;
+    } cases[] = {
+        {"bob\r\nDELE 1", kPassword}, {"bob\nDELE 1", kPassword},
+        {"bob\rDELE 1", kPassword},   {std::string("bob\0DELE 1", 10), kPassword},
+        {kUser, "pw\r\nDELE 1"},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        p.SetUserName(c.user);
+        p.SetPassword(c.password);
+        FakeServer srv;
+        srv.Send("+OK ready\r\n").Expect("CAPA").Send("-ERR\r\n");
+        if (c.user == kUser) srv.Expect("USER " + kUser).Send("+OK\r\n");
+        srv.AwaitClientClose();
+        p.SetServer(srv.Address());
+        try {
+            p.UpdateInfo();
+            ADD_FAILURE() << "sent";
+        } catch (const SocketError& e) {
+            EXPECT_EQ(e.Code(), kErrCommandBreak);
+            EXPECT_EQ(e.what(), kTextCommandBreak);
+        }
+        p.Close();
+        EXPECT_TRUE(srv.Finish()) << srv.Report();
+        EXPECT_EQ(srv.Received().find("DELE"), std::string::npos);
+    }
+}
+
+// A header block or message beyond its limit ends the operation before it
+// takes all memory; the connection is closed, as the rest would be misread.
+TEST_F(PopTest, OversizedBlocksEndTheOperation) {
+    const std::string small = "A: 1\r\n\r\n.\r\n";  // 13 bytes
+    const std::string big = "A: " + std::string(5000, 'x') + "\r\n\r\n.\r\n";
+    const struct {
+        const char* name;
+        std::string top;
+        std::string retr;  // empty: only the header pass
+        bool fails;
+    } cases[] = {
+        {"header block at the limit", small, "", false},
+        {"header block past the limit", big, "", true},
+        {"message past the limit", small, big, true},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        p.SetBlockLimits(small.size(), 100);
+        p.OnUserMessageSave = [](TmsRemotePOP&, int, std::string&) {};
+        FakeServer srv;
+        Greet(srv, "+OK 1 10");
+        srv.Expect("LIST 1").Send("+OK 1 10\r\n").Expect("TOP 1 1").Send("+OK\r\n" + c.top);
+        if (!c.retr.empty()) {
+            srv.Expect("LIST 1").Send("+OK 1 10\r\n").Expect("TOP 1 1").Send("+OK\r\n" + c.top);
+            srv.Expect("LIST 1").Send("+OK 1 10\r\n");
+            srv.Expect("RETR 1").Send("+OK\r\n" + c.retr);
+        }
+        if (c.fails) {
+            srv.AwaitClientClose();
+        } else {
+            Quit(srv);
+        }
+        p.SetServer(srv.Address());
+        p.SetKeepOpen(true);
+        try {
+            p.UpdateInfo();
+            if (!c.retr.empty()) {
+                p.MarkForRetrieve(0);
+                p.ProcessMarks();
+            } else {
+                p.Disconnect();
+            }
+            EXPECT_FALSE(c.fails) << c.name;
+        } catch (const SocketError& e) {
+            EXPECT_TRUE(c.fails) << c.name << ": " << e.what();
+            EXPECT_EQ(e.Code(), kErrReplyTooLarge) << c.name;
+            EXPECT_EQ(e.what(), kTextReplyTooLarge) << c.name;
+            EXPECT_FALSE(p.Connected()) << c.name;
+        }
+        EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
+    }
+}
+
 TEST_F(PopTest, MissingLoginDataFailsBeforeAnyConnection) {
     const struct {
         std::string user;
@@ -575,6 +675,213 @@ TEST_F(PopTest, DisconnectAfterARefusedConnectOnlyCloses) {
     EXPECT_THROW(pop.UpdateInfo(), SocketError);
     EXPECT_NO_THROW(pop.Disconnect());
     EXPECT_FALSE(pop.Connected());
+}
+
+// ---------------------------------------------------------------- pipelining
+
+const std::string kCapaPipelining = "+OK\r\nTOP\r\nUSER\r\nPIPELINING\r\n.\r\n";
+const std::string kCapaPlain = "+OK\r\nTOP\r\nUSER\r\n.\r\n";
+
+FakeServer& GreetWithCapa(FakeServer& srv, const std::string& capa, int count) {
+    return srv.Send("+OK POP3 ready\r\n")
+        .Expect("CAPA")
+        .Send(capa)
+        .Expect("USER " + kUser)
+        .Send("+OK\r\n")
+        .Expect("PASS " + kPassword)
+        .Send("+OK logged in\r\n")
+        .Expect("STAT")
+        .Send("+OK " + std::to_string(count) + " 999\r\n");
+}
+
+// Whatever the server offers and however its replies are cut up, the header
+// pass gives the records and events of the strict exchange, and fails where
+// it fails.
+TEST_F(PopTest, PipelinedHeaderPass) {
+    constexpr int kCount = 4;
+    auto headers = [](int n) { return Headers(std::to_string(n) + "@x", "s" + std::to_string(n)); };
+    auto replies = [&](int n, int failTop) {
+        return std::pair{"+OK " + std::to_string(n) + " " + std::to_string(100 * n) + "\r\n",
+                         n == failTop ? std::string("-ERR no TOP\r\n") : TopBlock(headers(n))};
+    };
+    enum class Script { Interleaved, AllAtOnce, CancelAfterFirst };
+    const struct {
+        const char* name;
+        std::string capa;
+        bool pipelined;
+        Script script;
+        std::size_t piece;  // bytes per send, 0: each reply whole
+        int failTop;        // message whose TOP is refused, 0: none
+        const char* error;  // null: the pass completes
+        std::size_t records;
+    } cases[] = {
+        {"CAPA refused", "-ERR what?\r\n", false, Script::Interleaved, 0, 0, nullptr, 4},
+        {"no PIPELINING", kCapaPlain, false, Script::Interleaved, 0, 0, nullptr, 4},
+        {"replies a byte at a time", kCapaPipelining, true, Script::Interleaved, 1, 0, nullptr, 4},
+        {"all replies in one packet", kCapaPipelining, true, Script::AllAtOnce, 0, 0, nullptr, 4},
+        {"TOP 2 refused, later in flight", kCapaPipelining, true, Script::AllAtOnce, 0, 2,
+         "-ERR no TOP", 1},
+        {"TOP 2 refused, strict", kCapaPlain, false, Script::Interleaved, 0, 2, "-ERR no TOP", 1},
+        {"Cancel with commands in flight", kCapaPipelining, true, Script::CancelAfterFirst, 0, 0,
+         "Operation has been canceled", 1},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        bool cancel = false;
+        p.SetEventPump([&] {
+            if (cancel && !p.Canceling()) p.Cancel();
+        });
+        if (c.script == Script::CancelAfterFirst)
+            p.OnNextInfoUpdated = [&](TmsRemotePOP&, int n) {
+                log.push_back("NextInfo" + std::to_string(n));
+                cancel = true;
+            };
+        FakeServer srv;
+        srv.SetLockstep(!c.pipelined);
+        GreetWithCapa(srv, c.capa, kCount);
+        std::string batch, later;  // later: the replies after a refusal
+        for (int n = 1; n <= kCount; ++n) {
+            const auto [list, top] = replies(n, c.failTop);
+            const std::string num = std::to_string(n);
+            if (c.script == Script::Interleaved) {
+                if (n > c.failTop && c.failTop > 0 && !c.pipelined) break;
+                srv.Expect("LIST " + num).SendSlowly(list, c.piece, std::chrono::milliseconds(0));
+                srv.Expect("TOP " + num + " 1")
+                    .SendSlowly(top, c.piece, std::chrono::milliseconds(0));
+            } else {
+                // Every command is in before the first reply: only a client
+                // that sends ahead gets past this.
+                srv.Expect("LIST " + num).Expect("TOP " + num + " 1");
+                if (c.script == Script::AllAtOnce || n == 1)
+                    (c.failTop && n > c.failTop ? later : batch) += list + top;
+            }
+        }
+        srv.Send(batch);
+        // Coming after the refusal has been read, they must still be taken.
+        if (!later.empty()) srv.Silence(std::chrono::milliseconds(50)).Send(later);
+        // A refusal leaves the session usable, as in the strict pass: the
+        // QUIT that ends it must get its own reply, not one still in flight.
+        if (c.script == Script::CancelAfterFirst) {
+            srv.AwaitClientClose();
+        } else {
+            Quit(srv);
+        }
+        p.SetServer(srv.Address());
+        try {
+            p.UpdateInfo();
+            EXPECT_EQ(c.error, nullptr) << c.name;
+        } catch (const KelvaneError& e) {
+            ASSERT_NE(c.error, nullptr) << c.name << ": " << e.what();
+            EXPECT_STREQ(e.what(), c.error) << c.name;
+            EXPECT_EQ(p.Connected(), c.script != Script::CancelAfterFirst) << c.name;
+            p.Disconnect();
+        }
+        EXPECT_EQ(p.ServerPipelines(), c.pipelined) << c.name;
+        ASSERT_EQ(p.Info().Count(), c.records) << c.name;
+        Events expected{"Open", "UpdatingInfo"};
+        for (std::size_t i = 0; i < c.records; ++i) {
+            EXPECT_EQ(p.Info()[i].Size, 100 * static_cast<int>(i + 1)) << c.name;
+            TmsHeaders h;
+            h.LoadFromText(headers(static_cast<int>(i + 1)));
+            EXPECT_EQ(p.Info()[i].Headers.Lines(), h.Lines()) << c.name;
+            expected.push_back("NextInfo" + std::to_string(i));
+        }
+        expected.insert(expected.end(), {"Closing", "Closed"});
+        if (!c.error) expected.push_back("InfoUpdated");
+        if (c.script == Script::CancelAfterFirst)
+            expected.push_back("Error:" + std::string(c.error));
+        EXPECT_EQ(log, expected) << c.name;
+        if (c.script != Script::CancelAfterFirst) {
+            EXPECT_EQ(p.LastReply(), "+OK bye") << c.name;
+        }
+        EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
+    }
+}
+
+// All identity checks go before the first DELE: a foreign third message of
+// five stops the pass with nothing deleted, and no QUIT commits anything.
+TEST_F(PopTest, PipelinedDeletionPass) {
+    constexpr int kCount = 5;
+    auto headers = [](int n) { return Headers(std::to_string(n) + "@x", "s" + std::to_string(n)); };
+    const struct {
+        const char* name;
+        int foreign;  // message whose headers changed, 0: none
+        int refused;  // message whose DELE is refused, 0: none
+        const char* error;
+        Events events;
+    } cases[] = {
+        {"all checks pass",
+         0,
+         0,
+         nullptr,
+         {"Open", "TransferringData", "Deleting0", "Deleting1", "Deleting2", "Deleting3",
+          "Deleting4", "DataTransfered", "Closing", "Closed"}},
+        {"third check fails",
+         3,
+         0,
+         "IDs are different",
+         {"Open", "TransferringData", "Error:IDs are different", "Closing", "Closed"}},
+        {"third DELE refused",
+         0,
+         3,
+         "-ERR locked",
+         {"Open", "TransferringData", "Deleting0", "Deleting1", "Deleting2", "Deleting3",
+          "Deleting4", "Closing", "Closed"}},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        for (int n = 1; n <= kCount; ++n) {
+            auto item = std::make_unique<TmsRemoteInfoItem>();
+            item->Headers.LoadFromText(headers(n));
+            p.Info().Add(std::move(item));
+            p.MarkForDelete(n - 1);
+        }
+        // The replies go in one batch after the commands they answer, and
+        // none after a reply that ends the pass.
+        FakeServer srv;
+        GreetWithCapa(srv, kCapaPipelining, kCount);
+        std::string batch;
+        for (int n = 1; n <= kCount; ++n) {
+            const std::string num = std::to_string(n);
+            srv.Expect("LIST " + num).Expect("TOP " + num + " 1");
+            if (c.foreign && n > c.foreign) continue;
+            batch += "+OK " + num + " 100\r\n" +
+                     TopBlock(n == c.foreign ? Headers("other@x", "moved up") : headers(n));
+        }
+        srv.Send(batch);
+        if (c.foreign == 0) {
+            batch.clear();
+            for (int n = 1; n <= kCount; ++n) {
+                srv.Expect("DELE " + std::to_string(n));
+                if (!c.refused || n <= c.refused)
+                    batch += n == c.refused ? "-ERR locked\r\n" : "+OK\r\n";
+            }
+            srv.Send(batch);
+        }
+        if (c.error) {
+            srv.AwaitClientClose();
+        } else {
+            Quit(srv);
+        }
+        p.SetServer(srv.Address());
+        try {
+            p.ProcessMarks();
+            EXPECT_EQ(c.error, nullptr) << c.name;
+        } catch (const KelvaneError& e) {
+            ASSERT_NE(c.error, nullptr) << c.name << ": " << e.what();
+            EXPECT_STREQ(e.what(), c.error) << c.name;
+        }
+        EXPECT_FALSE(p.Connected()) << c.name;
+        EXPECT_EQ(log, c.events) << c.name;
+        EXPECT_TRUE(srv.Finish()) << c.name << ": " << srv.Report();
+        if (c.foreign) {
+            EXPECT_EQ(srv.Received().find("DELE"), std::string::npos) << c.name;
+        }
+    }
 }
 
 }  // namespace

@@ -64,7 +64,8 @@ std::string ShiftUser(const ShiftCase& c) {
 
 Dovecot& Server() {
     static Dovecot server([] {
-        std::vector<test::MailUser> users = {"check", "empty", "wrongpw"};
+        std::vector<test::MailUser> users = {"check", "empty", "wrongpw", "agree-strict",
+                                             "agree-pipelined"};
         for (const auto& c : kDeleteCases)
             users.emplace_back(DeleteUser(c));
         for (const auto& c : kShiftCases)
@@ -246,6 +247,45 @@ TEST_P(PopDovecotShift, DeletesNothingButTheMessageListed) {
 
 INSTANTIATE_TEST_SUITE_P(OtherSession, PopDovecotShift, ::testing::ValuesIn(kShiftCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Pipelined or command by command, a check and a deletion give the same
+// records and leave the same messages. Enough messages that the window of
+// commands in flight is refilled many times.
+TEST_F(PopDovecot, PipelinedAndStrictAgree) {
+    constexpr int kCount = 1500;
+    struct Outcome {
+        std::vector<std::int64_t> sizes;
+        std::vector<std::vector<std::string>> headers;
+        std::vector<std::string> left;
+    } seen[2];
+    std::vector<Message> messages;
+    for (int n = 0; n < kCount; ++n)
+        messages.push_back(MakeMessage("agree", n));
+    for (const bool pipelining : {false, true}) {
+        SCOPED_TRACE(pipelining ? "pipelined" : "strict");
+        const std::string user = pipelining ? "agree-pipelined" : "agree-strict";
+        for (const Message& m : messages)
+            Server().AddMessage(user, m.text);
+        LogIn(user);
+        pop.SetPipelining(pipelining);
+
+        pop.UpdateInfo();
+        EXPECT_EQ(pop.ServerPipelines(), pipelining);
+        Outcome& out = seen[pipelining];
+        for (std::size_t i = 0; i < pop.Info().Count(); ++i) {
+            out.sizes.push_back(pop.Info()[i].Size);
+            out.headers.push_back(pop.Info()[i].Headers.Lines());
+            if (i % 3 == 1) pop.MarkForDelete(static_cast<int>(i));
+        }
+        pop.ProcessMarks();
+        out.left = Server().MessageIds(user);
+    }
+    ASSERT_EQ(seen[1].sizes.size(), static_cast<std::size_t>(kCount));
+    EXPECT_EQ(seen[1].sizes, seen[0].sizes);
+    EXPECT_EQ(seen[1].headers, seen[0].headers);
+    EXPECT_EQ(seen[1].left, seen[0].left);
+    EXPECT_EQ(seen[1].left.size(), static_cast<std::size_t>(kCount - kCount / 3));
+}
 
 TEST_F(PopDovecot, RefusedLoginGivesTheServerReply) {
     struct Case {

@@ -204,6 +204,7 @@ void FakeServer::RunStep(const Step& step) {
         case Step::Expect: {
             const auto end = std::chrono::steady_clock::now() + stepLimit_;
             std::size_t lf;
+        next_line:
             while ((lf = pending_.find('\n')) == std::string::npos) {
                 const auto left =
                     std::chrono::duration_cast<Ms>(end - std::chrono::steady_clock::now());
@@ -226,7 +227,15 @@ void FakeServer::RunStep(const Step& step) {
             std::string line = pending_.substr(0, lf);
             pending_.erase(0, lf + 1);
             if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line == "CAPA" && step.text != "CAPA" && !capaAnswer_.empty()) {
+                if (::send(client_, capaAnswer_.data(), capaAnswer_.size(), MSG_NOSIGNAL) < 0)
+                    Problem("send failed: " + Printable(capaAnswer_));
+                goto next_line;
+            }
             if (line != step.text) Problem("expected \"" + step.text + "\", got \"" + line + "\"");
+            if (lockstep_ && !pending_.empty())
+                Problem("\"" + Printable(pending_) + "\" sent before the reply to \"" + line +
+                        "\"");
             return;
         }
         case Step::Silence: {

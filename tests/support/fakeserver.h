@@ -54,6 +54,14 @@ class FakeServer {
     // Closes with a reset instead of an orderly close.
     FakeServer& Abort();
 
+    // How a CAPA the script does not expect is answered, at any Expect
+    // (default: refused, so the client talks command by command). Empty:
+    // CAPA is a line like any other.
+    void SetCapaAnswer(std::string answer) { capaAnswer_ = std::move(answer); }
+    // Each expected line must come alone: a client that sends the next
+    // command before the reply to this one fails.
+    void SetLockstep(bool on) { lockstep_ = on; }
+
     // Limit of one Expect, AwaitClientClose or accept (default 5 s).
     void SetStepLimit(Ms limit) { stepLimit_ = limit; }
 
@@ -90,6 +98,8 @@ class FakeServer {
     Family family_;
     Ms stepLimit_{5000};
     std::string pending_;  // client bytes read past the last expected line
+    std::string capaAnswer_ = "-ERR unknown command\r\n";
+    bool lockstep_ = false;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
