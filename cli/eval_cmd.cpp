@@ -84,8 +84,8 @@ void RegisterEvalCommands(CLI::App& app, Command& command) {
         "Judge saved messages with the rule set, changing no file and no hit count.\n"
         "Each FILE holds a message's header lines, optionally followed by an empty\n"
         "line and the body. Prints one line per file: MARK TAB sender TAB subject,\n"
-        "MARK being none, delete, question, exception or known-spammer. A CR or LF\n"
-        "inside a field is printed as a blank. A From that cannot be split into an\n"
+        "MARK being none, delete, question, exception or known-spammer. A CR, LF or\n"
+        "TAB inside a field is printed as a blank. A From that cannot be split into an\n"
         "address is judged with its raw text, trimmed, as the sender. Exit status 1\n"
         "when a file could not be read (the others are still judged).");
     eval->add_option("--mailbox", args->mailbox,

@@ -92,6 +92,11 @@ TEST(CliEval, MarksFromEachKindOfRule) {
          {},
          "From: ann@a.com\r\nSubject: =?us-ascii?Q?a=0Db=0Ac?=\r\n",
          "none\tann@a.com\ta b c\n"},
+        // An encoded TAB must not shift the columns.
+        {"a TAB inside a field becomes a blank",
+         {},
+         "From: =?us-ascii?Q?x=09y?= <ann@a.com>\r\nSubject: =?us-ascii?Q?a=09b?=\r\n",
+         "none\tann@a.com\ta b\n"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
