@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 namespace kelvane {
 
@@ -51,6 +52,52 @@ FileContent ReadWholeFile(const std::string& path) {
             result.data.clear();
             ::close(fd);
             return result;
+        }
+    }
+    ::close(fd);
+    result.status = ReadStatus::Ok;
+    return result;
+}
+
+FileContent ReadRegularFile(const std::string& path, std::size_t maxBytes) {
+    FileContent result;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        result.status =
+            errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Unreadable;
+        if (result.status == ReadStatus::Unreadable) result.error = SystemText(errno);
+        return result;
+    }
+    struct stat st {};
+    const auto refuse = [&](std::string error) {
+        ::close(fd);
+        result.status = ReadStatus::Unreadable;
+        result.error = std::move(error);
+        return result;
+    };
+    if (::fstat(fd, &st) != 0) return refuse(SystemText(errno));
+    if (!S_ISREG(st.st_mode)) return refuse("not a regular file");
+    const std::string tooLarge = maxBytes % (1u << 20) == 0
+                                     ? "larger than " + std::to_string(maxBytes >> 20) + " MiB"
+                                     : "larger than " + std::to_string(maxBytes) + " bytes";
+    if (static_cast<unsigned long long>(st.st_size) > maxBytes) return refuse(tooLarge);
+    result.data.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            // The file may grow while it is read.
+            if (result.data.size() + static_cast<std::size_t>(n) > maxBytes) {
+                result.data.clear();
+                return refuse(tooLarge);
+            }
+            result.data.append(buf, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            result.data.clear();
+            return refuse(SystemText(errno));
         }
     }
     ::close(fd);

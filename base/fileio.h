@@ -3,6 +3,7 @@
 // File access shared by every store the user owns: whole-file reads and
 // atomic replacement, so a crash or a full disk never leaves half a file.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,12 @@ struct FileContent {
 // Reads the whole file. A missing file is not an error; anything else that
 // stops the read (permission, a directory, an I/O error) is Unreadable.
 FileContent ReadWholeFile(const std::string& path);
+
+// ReadWholeFile for input the user names, which may be anything: only a
+// regular file of at most maxBytes is read. Anything else is Unreadable,
+// with the error "not a regular file" or "larger than N MiB" (N bytes when
+// maxBytes is not whole MiB). A FIFO is not waited on.
+FileContent ReadRegularFile(const std::string& path, std::size_t maxBytes);
 
 // Writes data to a temporary file beside path, flushes it to disk and renames
 // it over path. On failure the old file is untouched, the temporary file is

@@ -185,6 +185,8 @@ TEST(CliEval, UnreadableFileFailsButOthersAreJudged) {
     std::string a = s.Message("a.eml", "From: ann@a.com\r\nSubject: one\r\n");
     std::string b = s.Message("b.eml", "From: bo@b.com\r\nSubject: two\r\n");
     std::string missing = s.home.file("missing.eml");
+    std::string huge = s.Message("huge.eml", "");
+    std::filesystem::resize_file(huge, (64u << 20) + 1);  // sparse: costs no disk
     const std::string both = "none\tann@a.com\tone\nnone\tbo@b.com\ttwo\n";
     struct Row {
         std::vector<std::string> args;
@@ -194,7 +196,9 @@ TEST(CliEval, UnreadableFileFailsButOthersAreJudged) {
     } rows[] = {
         {{a, b}, 0, both, ""},
         {{a, missing, b}, 1, both, "File " + missing + " not found\n"},
-        {{a, b, s.home.path()}, 1, both, s.home.path() + ": "},
+        {{a, b, s.home.path()}, 1, both, s.home.path() + ": not a regular file\n"},
+        {{a, "/dev/zero", b}, 1, both, "/dev/zero: not a regular file\n"},
+        {{a, huge, b}, 1, both, huge + ": larger than 64 MiB\n"},
         {{}, 2, "", ""},
         {{"--mailbox", "13", a}, 2, "", ""},
         {{"--size", "-1", a}, 2, "", ""},
