@@ -119,6 +119,15 @@ int GetSetting(const Options& opts, const KeyArgs& a) {
 }
 
 int SetSetting(const Options& opts, const KeyArgs& a) {
+    for (const auto& [name, isKey] : {std::pair{&a.section, false}, std::pair{&a.key, true}}) {
+        if (IsStorableName(*name, isKey)) continue;
+        std::cerr
+            << "\"" << OneLine(*name)
+            << "\" cannot be stored: a section or key name must not be empty, begin or end "
+               "with a blank, or hold a line break, \"=\", \"[\" or \"]\", and a key must not "
+               "begin with \";\" or \"#\"\n";
+        return kUsageError;
+    }
     SettingsStore store = SettingsStore::OpenUser(opts.Where());
     store.WriteString(a.section, a.key, a.value);
     return kOk;

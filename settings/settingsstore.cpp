@@ -280,6 +280,12 @@ std::vector<std::string> IniDocument::Keys(std::string_view section) const {
 
 // ---------------------------------------------------------------- decoding
 
+bool IsStorableName(std::string_view name, bool isKey) {
+    if (name.empty() || TrimBlanks(name).size() != name.size()) return false;
+    if (name.find_first_of("\r\n=[]") != std::string_view::npos) return false;
+    return !isKey || (name.front() != ';' && name.front() != '#');
+}
+
 bool ParseStoredInteger(std::string_view text, int32_t& out) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         uint64_t v = 0;
@@ -369,6 +375,9 @@ void SettingsStore::WriteString(std::string_view section, std::string_view key,
                                 std::string_view value) {
     // Never replace a store we could not read: that would lose every other value.
     if (unreadable_) throw StoreError(WriteError(key));
+    // The file could not give such a name back: it would be lost.
+    if (!IsStorableName(section, false) || !IsStorableName(key, true))
+        throw StoreError(WriteError(key));
     IniDocument next = doc_;
     next.Set(section, key, value);
     unsigned mode = 0644;

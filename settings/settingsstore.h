@@ -87,6 +87,7 @@ class SettingsStore {
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t def) const;
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
 
+    // A section or key name that IsStorableName refuses raises the write error.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int32_t value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
@@ -107,6 +108,11 @@ class SettingsStore {
     bool unreadable_ = false;
     IniDocument doc_;
 };
+
+// Whether a section or key name reads back as written: not empty, no line
+// break, "=", "[" or "]", no blank or TAB at either end, and a key that does
+// not begin like a comment.
+bool IsStorableName(std::string_view name, bool isKey);
 
 // The integer decoding used by both stores: optional sign and decimal
 // digits, or "0x"/"0X" and hexadecimal digits (longer than two characters);

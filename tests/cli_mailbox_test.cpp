@@ -95,3 +95,20 @@ TEST(CliSettings, UnreadableStoreFailsWithTheStoresText) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Failed to set data for 'Minutes'\n");
 }
+
+// A name the store could not give back is refused, not stored and lost.
+TEST(CliSettings, RefusesNamesThatCannotBeReadBack) {
+    TempDir home;
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"Gen\neral", "Minutes"}, {"General", "Min\rutes"}, {"General", "a=b"},
+        {"[General", "Minutes"},  {"General]", "Minutes"},  {"General", " Minutes"},
+        {"", "Minutes"},          {"General", ";Minutes"},
+    };
+    for (const auto& [section, key] : rows) {
+        SCOPED_TRACE(testing::PrintToString(section + "/" + key));
+        auto r = RunCli({"settings", "set", section, key, "5"}, home.path());
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("cannot be stored"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(ReadFile(home.path() + kStore).empty());
+}
