@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
+#include <utility>
 
 #include "base/error.h"
 #include "cli/commands.h"
@@ -51,6 +52,10 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
         a.password = line;
     }
     // Refuse before anything is written, so a bad slot never replaces a good one.
+    if (auto bad = CheckAccountText(args.slot, a)) {
+        std::cerr << bad->message << "\n";
+        return kUsageError;
+    }
     if (auto bad = CheckPasswordLength(args.slot, a)) return Fail(bad->message);
     if (auto bad = CheckMailboxSlot(args.slot, a)) return Fail(bad->message);
     WriteMailboxSlot(store, args.slot, a);

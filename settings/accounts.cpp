@@ -1,6 +1,7 @@
 #include "settings/accounts.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "base/text.h"
 #include "settings/encrypt.h"
@@ -52,6 +53,21 @@ std::optional<SaveServerResult> CheckPasswordLength(int n, const MailboxAccount&
                             AccountField::Password};
 }
 
+std::optional<SaveServerResult> CheckAccountText(int n, const MailboxAccount& a) {
+    const auto bad = [](const std::string& text) {
+        return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+    };
+    const auto refuse = [n](const char* what, AccountField field) {
+        return SaveServerResult{
+            false, n,
+            Format("Mailbox %d - the %s must not contain a line break or a NUL character", n, what),
+            field};
+    };
+    if (bad(a.server)) return refuse("server", AccountField::Server);
+    if (bad(a.userName)) return refuse("user name", AccountField::UserName);
+    return std::nullopt;
+}
+
 void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& a) {
     user.WriteString(keys::ServerSection, ServerKey(n), a.server);
     user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
@@ -65,6 +81,7 @@ SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table) {
     for (int n = 1; n <= keys::MailboxSlots; ++n) {
         const MailboxAccount& a = table.slot(n);
         if (auto bad = CheckPasswordLength(n, a)) return *bad;
+        if (auto bad = CheckAccountText(n, a)) return *bad;
         WriteMailboxSlot(user, n, a);
         if (auto bad = CheckMailboxSlot(n, a)) return *bad;
     }
