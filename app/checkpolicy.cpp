@@ -56,6 +56,9 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
     for (int slot : slots) {
         if (canceled()) break;
         const PopSettings account = GetRemotePOPSettings(user, slot);
+        const auto shown = [&](const KelvaneError& e) {
+            return ShownErrorText(e.what(), account.userName, account.host);
+        };
         if (options.all && (account.host.empty() || account.userName.empty())) continue;
         check.LoadAccount(account, serverToIndex(table, account.host, account.userName));
         if (auto missing = check.MissingAccountText()) {
@@ -67,7 +70,7 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
         try {
             check.UpdateInfo();
         } catch (const KelvaneError& e) {
-            fail(e.what());
+            fail(shown(e));
             if (!options.all || canceled()) return ok;
         }
         check.LogMailCheck();
@@ -86,10 +89,10 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
         } catch (const RefillError& e) {
             // The deletion itself is done: say so, and go on with the others.
             report.Deleted(e.Marked());
-            fail(e.what());
+            fail(shown(e));
             if (!options.all || canceled()) return ok;
         } catch (const KelvaneError& e) {
-            fail(e.what());
+            fail(shown(e));
             return ok;
         }
     }

@@ -364,7 +364,7 @@ TEST(CliCheck, DeleteWithNothingMarkedOpensNoSecondSession) {
 // nothing, logs no check and leaves the rule files as they were, even when
 // a matching message had already arrived.
 TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
-    enum class Fault { LoginRefused, TopRefused, ConnectionRefused };
+    enum class Fault { LoginRefused, TopRefused, ConnectionRefused, ClosedByServer, NulReply };
     struct Row {
         const char* name;
         Fault fault;
@@ -375,6 +375,11 @@ TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
         {"TOP refused after a matching message", Fault::TopRefused, "-ERR no such message\n", ""},
         {"connection refused", Fault::ConnectionRefused, "Connection refused\n",
          "ERROR Connection refused FOR bob ON ADDR AT <time>\r\n"},
+        // An error without text of its own says what happened; the log keeps it as it is.
+        {"closed before a reply", Fault::ClosedByServer,
+         "The server closed the connection (bob on ADDR)\n", ""},
+        {"reply beginning with NUL", Fault::NulReply,
+         "The server closed the connection (bob on ADDR)\n", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -391,6 +396,11 @@ TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
             LogIn(*srv, "bob", {kFree, kBroken});
             Top(*srv, 1, kFree).Expect("LIST 2").Send("-ERR no such message\r\n");
             srv->AwaitClientClose();
+        } else if (row.fault == Fault::ClosedByServer) {
+            srv->Send("+OK POP3 ready\r\n").Expect("USER bob").Send("+OK").Close();
+        } else if (row.fault == Fault::NulReply) {
+            srv->Send("+OK POP3 ready\r\n").Expect("USER bob");
+            srv->Send(std::string("\0-ERR\r\n", 8)).AwaitClientClose();
         }
         if (row.fault != Fault::ConnectionRefused) {
             address = srv->Address();
@@ -402,7 +412,9 @@ TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
 
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, row.err);
+        std::string err = row.err;
+        if (auto at = err.find("ADDR"); at != std::string::npos) err.replace(at, 4, address);
+        EXPECT_EQ(r.err, err);
         std::string log = row.log;
         if (auto at = log.find("ADDR"); at != std::string::npos) log.replace(at, 4, address);
         EXPECT_EQ(k.Log(), log);
