@@ -575,6 +575,34 @@ TEST(CliCheck, AllGoesOnAfterAFailedSlot) {
     }
 }
 
+// The first mailbox's messages are deleted but the listing after it
+// fails: the deletion is reported, the error follows, and the walk still
+// reaches the next mailbox.
+TEST(CliCheck, AllGoesOnAfterAFailedRefill) {
+    Kelvane k;
+    auto one = DeletionScene(k);
+    Top(*one, 1, kFree).Expect("DELE 1").Send("+OK deleted\r\n");
+    Top(*one, 2, kSpammer).Expect("DELE 2").Send("+OK deleted\r\n");
+    Quit(*one);
+    LogIn(*one, "bob", {kBroken}).Expect("LIST 1").Send("-ERR no such message\r\n");
+    one->AwaitClientClose();
+    auto three = std::make_unique<FakeServer>();
+    Listing(*three, "dave", {kBroken});
+    const std::string a1 = one->Address(), a3 = three->Address();
+    k.Mailbox(1, a1, "bob");
+    k.Mailbox(3, a3, "dave");
+
+    auto r = k.Check({"--all", "--delete"}, {&one, &three});
+
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "-ERR no such message\n");
+    const std::string lunch = "0\tnone\tLunch\t<<<broken\t300\tsometime soon\n";
+    EXPECT_EQ(r.out, "# mailbox 1: bob on " + a1 + "\n" + kThreeRows +
+                         "There were 2 messages deleted\n# mailbox 3: dave on " + a3 + "\n" +
+                         lunch + "There were 0 messages deleted\n" + lunch);
+    EXPECT_EQ(k.Setting("General", "Count"), "7\n");
+}
+
 TEST(CliCheck, UsageErrors) {
     Kelvane k;
     const std::vector<std::vector<std::string>> rows = {
