@@ -105,8 +105,31 @@ FileContent ReadRegularFile(const std::string& path, std::size_t maxBytes) {
     return result;
 }
 
-std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_view data,
+namespace {
+
+// The file a path names, following symbolic links: a save replaces the
+// link's target, so the link keeps pointing at the file that is updated.
+// A link that points nowhere names the file the save will create.
+std::optional<int> ResolveLinks(const std::string& path, std::string& target) {
+    target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return std::nullopt;
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), buf, sizeof buf - 1);
+        if (n < 0) return errno;
+        std::string next(buf, static_cast<std::size_t>(n));
+        target = !next.empty() && next.front() == '/' ? next : JoinPath(DirName(target), next);
+    }
+    return ELOOP;
+}
+
+}  // namespace
+
+std::optional<std::string> WriteFileAtomic(const std::string& linkPath, std::string_view data,
                                            unsigned mode) {
+    std::string path;
+    if (const auto err = ResolveLinks(linkPath, path)) return SystemText(*err);
     struct stat old {};
     if (::stat(path.c_str(), &old) == 0) {
         if (S_ISDIR(old.st_mode)) return SystemText(EISDIR);
@@ -118,6 +141,7 @@ std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_
             if (current.status == ReadStatus::Ok && current.data == data) return std::nullopt;
         }
     }
+    // Beside the target, so the rename stays within one file system.
     std::string tmp = path + ".tmp-XXXXXX";
     int fd = ::mkstemp(tmp.data());
     if (fd < 0) return SystemText(errno);

@@ -32,7 +32,8 @@ FileContent ReadRegularFile(const std::string& path, std::size_t maxBytes);
 // it over path. On failure the old file is untouched, the temporary file is
 // removed and the system's error text is returned. mode applies only when the
 // file is new; an existing file keeps its permissions. A file that already
-// holds exactly data is not rewritten.
+// holds exactly data is not rewritten. A symbolic link is followed: its
+// target is replaced, in the target's own folder, and the link stays.
 std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_view data,
                                            unsigned mode = 0644);
 

@@ -57,5 +57,24 @@ TEST(WriteFileAtomic, FailureLeavesTheOldFileAndNoTemporary) {
     EXPECT_EQ(entries, 1);
 }
 
+// A list kept elsewhere and linked into the program folder keeps receiving
+// the saves: the link stays, its target (through a second, relative link)
+// is replaced in its own folder.
+TEST(WriteFileAtomic, WritesThroughSymbolicLinks) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("real"));
+    const std::string target = dir.file("real/subj.lst");
+    ASSERT_FALSE(WriteFileAtomic(target, "old\r\n", 0640));
+    std::filesystem::create_symlink("subj.lst", dir.file("real/via.lst"));
+    std::filesystem::create_symlink(dir.file("real/via.lst"), dir.file("subj.lst"));
+
+    ASSERT_FALSE(WriteFileAtomic(dir.file("subj.lst"), "new\r\n"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("subj.lst")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("real/via.lst")));
+    EXPECT_EQ(ReadFile(target), "new\r\n");
+    EXPECT_EQ(StatOf(target).st_mode & 07777, 0640u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
 }  // namespace
 }  // namespace kelvane
