@@ -1,6 +1,8 @@
 #include "base/fileio.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,6 +126,31 @@ std::optional<int> ResolveLinks(const std::string& path, std::string& target) {
     return ELOOP;
 }
 
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempSuffix = 6;  // the XXXXXX of mkstemp
+
+// Removes the temporary files of earlier saves of path that were killed
+// before their rename. A save in progress holds a lock on its temporary
+// file, so only files nobody holds are taken.
+void RemoveLeftovers(const std::string& path) {
+    const std::string dir = DirName(path);
+    const std::string prefix = path.substr(path.find_last_of('/') + 1) + std::string(kTempInfix);
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (name.size() != prefix.size() + kTempSuffix || !name.starts_with(prefix)) continue;
+        const std::string leftover = JoinPath(dir, name);
+        const int fd = ::open(leftover.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(leftover.c_str());
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
 }  // namespace
 
 std::optional<std::string> WriteFileAtomic(const std::string& linkPath, std::string_view data,
@@ -141,10 +168,13 @@ std::optional<std::string> WriteFileAtomic(const std::string& linkPath, std::str
             if (current.status == ReadStatus::Ok && current.data == data) return std::nullopt;
         }
     }
+    RemoveLeftovers(path);
     // Beside the target, so the rename stays within one file system.
-    std::string tmp = path + ".tmp-XXXXXX";
+    std::string tmp = path + std::string(kTempInfix) + std::string(kTempSuffix, 'X');
     int fd = ::mkstemp(tmp.data());
     if (fd < 0) return SystemText(errno);
+    // Marks the file as in use until this save ends, however it ends.
+    ::flock(fd, LOCK_EX);
     auto fail = [&](int err) -> std::optional<std::string> {
         ::close(fd);
         ::unlink(tmp.c_str());

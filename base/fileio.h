@@ -34,6 +34,8 @@ FileContent ReadRegularFile(const std::string& path, std::size_t maxBytes);
 // file is new; an existing file keeps its permissions. A file that already
 // holds exactly data is not rewritten. A symbolic link is followed: its
 // target is replaced, in the target's own folder, and the link stays.
+// Temporary files left by earlier saves of the same file that were killed
+// (PATH.tmp-XXXXXX, held by no running save) are removed.
 std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_view data,
                                            unsigned mode = 0644);
 
