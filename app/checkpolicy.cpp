@@ -18,9 +18,12 @@ void SaveHitCounts(RuleSet& rules, const std::string& programDir) {
 
 void AddToTotal(const Locations& where, int marked) {
     SettingsStore user = SettingsStore::OpenUser(where);
-    std::int32_t total = 0;
-    if (!ParseStoredInteger(keys::Read(user, keys::Count), total)) total = 0;
-    keys::Write(user, keys::Count, std::to_string(static_cast<long long>(total) + marked));
+    // Read and raised under the store's lock, so two runs both count.
+    user.Batch([&] {
+        std::int32_t total = 0;
+        if (!ParseStoredInteger(keys::Read(user, keys::Count), total)) total = 0;
+        keys::Write(user, keys::Count, std::to_string(static_cast<long long>(total) + marked));
+    });
 }
 
 namespace {

@@ -154,18 +154,22 @@ void RemoveLeftovers(const std::string& path) {
 }  // namespace
 
 std::optional<std::string> WriteFileAtomic(const std::string& linkPath, std::string_view data,
-                                           unsigned mode) {
+                                           unsigned mode, ModeRule rule) {
     std::string path;
     if (const auto err = ResolveLinks(linkPath, path)) return SystemText(*err);
     struct stat old {};
     if (::stat(path.c_str(), &old) == 0) {
         if (S_ISDIR(old.st_mode)) return SystemText(EISDIR);
-        mode = old.st_mode & 07777;
-        // Every check saves the rule lists for their hit counts, mostly
-        // unchanged: a file that already holds the bytes is left alone.
+        if (rule == ModeRule::KeepExisting) mode = old.st_mode & 07777;
+        // A file that already holds the bytes is left alone.
         if (static_cast<std::size_t>(old.st_size) == data.size()) {
             const FileContent current = ReadWholeFile(path);
-            if (current.status == ReadStatus::Ok && current.data == data) return std::nullopt;
+            if (current.status == ReadStatus::Ok && current.data == data) {
+                if ((old.st_mode & 07777) != mode &&
+                    ::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0)
+                    return SystemText(errno);
+                return std::nullopt;
+            }
         }
     }
     RemoveLeftovers(path);
@@ -209,6 +213,21 @@ std::optional<std::string> WriteFileAtomic(const std::string& linkPath, std::str
         ::close(dfd);
     }
     return std::nullopt;
+}
+
+FileLock::FileLock(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        ::close(fd_);
+        fd_ = -1;
+        return;
+    }
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 bool FileExists(const std::string& path) {

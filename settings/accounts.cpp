@@ -69,23 +69,37 @@ std::optional<SaveServerResult> CheckAccountText(int n, const MailboxAccount& a)
 }
 
 void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& a) {
-    user.WriteString(keys::ServerSection, ServerKey(n), a.server);
-    user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
-    user.WriteString(keys::ServerSection, PasswdKey(n),
-                     EncodeStoredPassword(ScrambleText(a.password, n)));
+    // One change: a slot must never pair one account's server with
+    // another's password.
+    user.Batch([&] {
+        user.WriteString(keys::ServerSection, ServerKey(n), a.server);
+        user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
+        user.WriteString(keys::ServerSection, PasswdKey(n),
+                         EncodeStoredPassword(ScrambleText(a.password, n)));
+    });
 }
 
 SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table) {
-    keys::Write(user, keys::Which, table.selected);
-    table.defaultMailbox = table.selected;
-    for (int n = 1; n <= keys::MailboxSlots; ++n) {
-        const MailboxAccount& a = table.slot(n);
-        if (auto bad = CheckPasswordLength(n, a)) return *bad;
-        if (auto bad = CheckAccountText(n, a)) return *bad;
-        WriteMailboxSlot(user, n, a);
-        if (auto bad = CheckMailboxSlot(n, a)) return *bad;
-    }
-    return {};
+    SaveServerResult result;
+    // The whole page is one change of the store, up to the slot that stops it.
+    user.Batch([&] {
+        keys::Write(user, keys::Which, table.selected);
+        table.defaultMailbox = table.selected;
+        for (int n = 1; n <= keys::MailboxSlots; ++n) {
+            const MailboxAccount& a = table.slot(n);
+            auto bad = CheckPasswordLength(n, a);
+            if (!bad) bad = CheckAccountText(n, a);
+            if (!bad) {
+                WriteMailboxSlot(user, n, a);
+                bad = CheckMailboxSlot(n, a);
+            }
+            if (bad) {
+                result = *bad;
+                return;
+            }
+        }
+    });
+    return result;
 }
 
 namespace {
