@@ -99,7 +99,9 @@ class SettingsStore {
     // Runs writes as one change of the file: under the store's lock (a lock
     // file beside it) the file is read afresh, so writes sees what is
     // stored now, and everything it writes replaces the file at once. When
-    // writes throws, nothing is written. Nested batches join the outer one.
+    // writes throws, nothing is written. Nested batches join the outer one;
+    // writes must not write through another store object of the same file,
+    // whose batch would wait for this one's lock for ever.
     void Batch(const std::function<void()>& writes);
 
     // True when the key is present (whatever its value).
