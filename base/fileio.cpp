@@ -174,11 +174,21 @@ std::optional<std::string> WriteFileAtomic(const std::string& linkPath, std::str
     }
     RemoveLeftovers(path);
     // Beside the target, so the rename stays within one file system.
-    std::string tmp = path + std::string(kTempInfix) + std::string(kTempSuffix, 'X');
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return SystemText(errno);
-    // Marks the file as in use until this save ends, however it ends.
-    ::flock(fd, LOCK_EX);
+    const std::string pattern = path + std::string(kTempInfix) + std::string(kTempSuffix, 'X');
+    std::string tmp;
+    int fd = -1;
+    for (;;) {
+        tmp = pattern;
+        fd = ::mkstemp(tmp.data());
+        if (fd < 0) return SystemText(errno);
+        // Marks the file as in use until this save ends, however it ends.
+        // Another save may have taken it for a leftover in the moment
+        // before: then it is gone, and a new one is made.
+        struct stat st {};
+        // (A file system without locks goes on unguarded.)
+        if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &st) != 0 || st.st_nlink > 0) break;
+        ::close(fd);
+    }
     auto fail = [&](int err) -> std::optional<std::string> {
         ::close(fd);
         ::unlink(tmp.c_str());
