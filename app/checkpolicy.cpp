@@ -18,9 +18,12 @@ void SaveHitCounts(RuleSet& rules, const std::string& programDir) {
 
 void AddToTotal(const Locations& where, int marked) {
     SettingsStore user = SettingsStore::OpenUser(where);
-    std::int32_t total = 0;
-    if (!ParseStoredInteger(keys::Read(user, keys::Count), total)) total = 0;
-    keys::Write(user, keys::Count, std::to_string(static_cast<long long>(total) + marked));
+    // Read and raised under the store's lock, so two runs both count.
+    user.Batch([&] {
+        std::int32_t total = 0;
+        if (!ParseStoredInteger(keys::Read(user, keys::Count), total)) total = 0;
+        keys::Write(user, keys::Count, std::to_string(static_cast<long long>(total) + marked));
+    });
 }
 
 namespace {
@@ -57,6 +60,9 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
         if (canceled()) break;
         PopSettings account = GetRemotePOPSettings(user, slot);
         if (options.noPipelining) account.pipelining = false;
+        const auto shown = [&](const KelvaneError& e) {
+            return ShownErrorText(e.what(), account.userName, account.host);
+        };
         if (options.all && (account.host.empty() || account.userName.empty())) continue;
         check.LoadAccount(account, serverToIndex(table, account.host, account.userName));
         if (auto missing = check.MissingAccountText()) {
@@ -68,7 +74,7 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
         try {
             check.UpdateInfo();
         } catch (const KelvaneError& e) {
-            fail(e.what());
+            fail(shown(e));
             if (!options.all || canceled()) return ok;
         }
         check.LogMailCheck();
@@ -87,10 +93,10 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
         } catch (const RefillError& e) {
             // The deletion itself is done: say so, and go on with the others.
             report.Deleted(e.Marked());
-            fail(e.what());
+            fail(shown(e));
             if (!options.all || canceled()) return ok;
         } catch (const KelvaneError& e) {
-            fail(e.what());
+            fail(shown(e));
             return ok;
         }
     }

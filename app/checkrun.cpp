@@ -38,6 +38,12 @@ std::string DeletedText(int marked) {
     return "There were " + std::to_string(marked) + " messages deleted";
 }
 
+std::string ShownErrorText(std::string_view text, std::string_view user, std::string_view server) {
+    if (!text.empty() && text.front() != '\0') return std::string(text);
+    return "The server closed the connection (" + std::string(user) + " on " + std::string(server) +
+           ")";
+}
+
 MailCheck::MailCheck(TmsRemotePOP& pop, MessageList& list, MessageEvaluator& evaluator,
                      ActivityLog& log, CheckView& view)
     : pop_(pop), list_(list), evaluator_(evaluator), log_(log), view_(view) {

@@ -1,12 +1,15 @@
 #include "base/fileio.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 namespace kelvane {
 
@@ -58,22 +61,134 @@ FileContent ReadWholeFile(const std::string& path) {
     return result;
 }
 
-std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_view data,
-                                           unsigned mode) {
+FileContent ReadRegularFile(const std::string& path, std::size_t maxBytes) {
+    FileContent result;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        result.status =
+            errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Unreadable;
+        if (result.status == ReadStatus::Unreadable) result.error = SystemText(errno);
+        return result;
+    }
+    struct stat st {};
+    const auto refuse = [&](std::string error) {
+        ::close(fd);
+        result.status = ReadStatus::Unreadable;
+        result.error = std::move(error);
+        return result;
+    };
+    if (::fstat(fd, &st) != 0) return refuse(SystemText(errno));
+    if (!S_ISREG(st.st_mode)) return refuse("not a regular file");
+    const std::string tooLarge = maxBytes % (1u << 20) == 0
+                                     ? "larger than " + std::to_string(maxBytes >> 20) + " MiB"
+                                     : "larger than " + std::to_string(maxBytes) + " bytes";
+    if (static_cast<unsigned long long>(st.st_size) > maxBytes) return refuse(tooLarge);
+    result.data.reserve(static_cast<std::size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            // The file may grow while it is read.
+            if (result.data.size() + static_cast<std::size_t>(n) > maxBytes) {
+                result.data.clear();
+                return refuse(tooLarge);
+            }
+            result.data.append(buf, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            result.data.clear();
+            return refuse(SystemText(errno));
+        }
+    }
+    ::close(fd);
+    result.status = ReadStatus::Ok;
+    return result;
+}
+
+namespace {
+
+// The file a path names, following symbolic links: a save replaces the
+// link's target, so the link keeps pointing at the file that is updated.
+// A link that points nowhere names the file the save will create.
+std::optional<int> ResolveLinks(const std::string& path, std::string& target) {
+    target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return std::nullopt;
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), buf, sizeof buf - 1);
+        if (n < 0) return errno;
+        std::string next(buf, static_cast<std::size_t>(n));
+        target = !next.empty() && next.front() == '/' ? next : JoinPath(DirName(target), next);
+    }
+    return ELOOP;
+}
+
+constexpr std::string_view kTempInfix = ".tmp-";
+constexpr std::size_t kTempSuffix = 6;  // the XXXXXX of mkstemp
+
+// Removes the temporary files of earlier saves of path that were killed
+// before their rename. A save in progress holds a lock on its temporary
+// file, so only files nobody holds are taken.
+void RemoveLeftovers(const std::string& path) {
+    const std::string dir = DirName(path);
+    const std::string prefix = path.substr(path.find_last_of('/') + 1) + std::string(kTempInfix);
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (name.size() != prefix.size() + kTempSuffix || !name.starts_with(prefix)) continue;
+        const std::string leftover = JoinPath(dir, name);
+        const int fd = ::open(leftover.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(leftover.c_str());
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
+}  // namespace
+
+std::optional<std::string> WriteFileAtomic(const std::string& linkPath, std::string_view data,
+                                           unsigned mode, ModeRule rule) {
+    std::string path;
+    if (const auto err = ResolveLinks(linkPath, path)) return SystemText(*err);
     struct stat old {};
     if (::stat(path.c_str(), &old) == 0) {
         if (S_ISDIR(old.st_mode)) return SystemText(EISDIR);
-        mode = old.st_mode & 07777;
-        // Every check saves the rule lists for their hit counts, mostly
-        // unchanged: a file that already holds the bytes is left alone.
+        if (rule == ModeRule::KeepExisting) mode = old.st_mode & 07777;
+        // A file that already holds the bytes is left alone.
         if (static_cast<std::size_t>(old.st_size) == data.size()) {
             const FileContent current = ReadWholeFile(path);
-            if (current.status == ReadStatus::Ok && current.data == data) return std::nullopt;
+            if (current.status == ReadStatus::Ok && current.data == data) {
+                if ((old.st_mode & 07777) != mode &&
+                    ::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0)
+                    return SystemText(errno);
+                return std::nullopt;
+            }
         }
     }
-    std::string tmp = path + ".tmp-XXXXXX";
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return SystemText(errno);
+    RemoveLeftovers(path);
+    // Beside the target, so the rename stays within one file system.
+    const std::string pattern = path + std::string(kTempInfix) + std::string(kTempSuffix, 'X');
+    std::string tmp;
+    int fd = -1;
+    for (;;) {
+        tmp = pattern;
+        fd = ::mkstemp(tmp.data());
+        if (fd < 0) return SystemText(errno);
+        // Marks the file as in use until this save ends, however it ends.
+        // Another save may have taken it for a leftover in the moment
+        // before: then it is gone, and a new one is made.
+        struct stat st {};
+        // (A file system without locks goes on unguarded.)
+        if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &st) != 0 || st.st_nlink > 0) break;
+        ::close(fd);
+    }
     auto fail = [&](int err) -> std::optional<std::string> {
         ::close(fd);
         ::unlink(tmp.c_str());
@@ -108,6 +223,21 @@ std::optional<std::string> WriteFileAtomic(const std::string& path, std::string_
         ::close(dfd);
     }
     return std::nullopt;
+}
+
+FileLock::FileLock(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        ::close(fd_);
+        fd_ = -1;
+        return;
+    }
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 bool FileExists(const std::string& path) {

@@ -29,7 +29,7 @@ const char* MarkName(MessageMark mark) {
 
 std::string OneLine(std::string text) {
     for (char& c : text)
-        if (c == '\r' || c == '\n') c = ' ';
+        if (c == '\r' || c == '\n' || c == '\t') c = ' ';
     return text;
 }
 

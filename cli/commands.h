@@ -34,8 +34,8 @@ void RegisterCheckCommands(CLI::App& app, Command& command);
 
 // The mark as printed: none, delete, question, exception or known-spammer.
 const char* MarkName(MessageMark mark);
-// A header can carry a bare CR or LF after decoding; one message must stay
-// one output line for scripts reading it.
+// A header can carry a bare CR, LF or TAB after decoding; one message must
+// stay one output line of fixed columns for scripts reading it.
 std::string OneLine(std::string text);
 
 // The rule set of the program folder; warnings about damaged lists go to

@@ -26,6 +26,10 @@ struct EvalArgs {
     std::vector<std::string> files;
 };
 
+// A saved message is a header block and perhaps a body: a file much larger
+// than any mail, or a device, is a mistake, not something to read forever.
+constexpr std::size_t kMaxMessageFile = 64u << 20;
+
 // The number the check run would hand the rules for slot n's connection.
 int ConnectionIndex(const Options& opts, int slot) {
     if (slot == 0) return 0;
@@ -43,7 +47,7 @@ int Evaluate(const Options& opts, const EvalArgs& args) {
 
     int status = kOk;
     for (const std::string& path : args.files) {
-        FileContent file = ReadWholeFile(path);
+        FileContent file = ReadRegularFile(path, kMaxMessageFile);
         if (file.status == ReadStatus::Missing) {
             std::cerr << "File " << path << " not found\n";
             status = kFailed;
@@ -84,10 +88,11 @@ void RegisterEvalCommands(CLI::App& app, Command& command) {
         "Judge saved messages with the rule set, changing no file and no hit count.\n"
         "Each FILE holds a message's header lines, optionally followed by an empty\n"
         "line and the body. Prints one line per file: MARK TAB sender TAB subject,\n"
-        "MARK being none, delete, question, exception or known-spammer. A CR or LF\n"
-        "inside a field is printed as a blank. A From that cannot be split into an\n"
-        "address is judged with its raw text, trimmed, as the sender. Exit status 1\n"
-        "when a file could not be read (the others are still judged).");
+        "MARK being none, delete, question, exception or known-spammer. A CR, LF or\n"
+        "TAB inside a field is printed as a blank. A From that cannot be split into an\n"
+        "address is judged with its raw text, trimmed, as the sender. Each FILE must\n"
+        "be a regular file of at most 64 MiB. Exit status 1 when a file could not be\n"
+        "read (the others are still judged).");
     eval->add_option("--mailbox", args->mailbox,
                      "Judge as on the connection of mailbox slot N (for rules that name a "
                      "mailbox)")

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
+#include <utility>
 
 #include "base/error.h"
 #include "cli/commands.h"
@@ -51,6 +52,10 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
         a.password = line;
     }
     // Refuse before anything is written, so a bad slot never replaces a good one.
+    if (auto bad = CheckAccountText(args.slot, a)) {
+        std::cerr << bad->message << "\n";
+        return kUsageError;
+    }
     if (auto bad = CheckPasswordLength(args.slot, a)) return Fail(bad->message);
     if (auto bad = CheckMailboxSlot(args.slot, a)) return Fail(bad->message);
     WriteMailboxSlot(store, args.slot, a);
@@ -119,6 +124,15 @@ int GetSetting(const Options& opts, const KeyArgs& a) {
 }
 
 int SetSetting(const Options& opts, const KeyArgs& a) {
+    for (const auto& [name, isKey] : {std::pair{&a.section, false}, std::pair{&a.key, true}}) {
+        if (IsStorableName(*name, isKey)) continue;
+        std::cerr
+            << "\"" << OneLine(*name)
+            << "\" cannot be stored: a section or key name must not be empty, begin or end "
+               "with a blank, or hold a line break, \"=\", \"[\" or \"]\", and a key must not "
+               "begin with \";\" or \"#\"\n";
+        return kUsageError;
+    }
     SettingsStore store = SettingsStore::OpenUser(opts.Where());
     store.WriteString(a.section, a.key, a.value);
     return kOk;

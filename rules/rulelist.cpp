@@ -179,7 +179,7 @@ bool ParseSizeLine(std::string_view line, std::size_t& cols, std::size_t& rows) 
 
 }  // namespace
 
-RuleList::RuleList(RuleKind kind) : kind_(kind), width_(WidthOf(kind)), rows_(2) {}
+RuleList::RuleList(RuleKind kind) : kind_(kind), width_(WidthOf(kind)), rows_(2), base_(2) {}
 
 const std::string& RuleList::Cell(std::size_t col, std::size_t row) const {
     if (row >= rows_.size() || col >= rows_[row].size()) return kEmpty;
@@ -292,6 +292,7 @@ std::size_t RuleList::RemoveAdjacentDuplicates() {
 
 void RuleList::Clear() {
     rows_.assign(2, Cells());
+    base_ = rows_;
     warnings_.clear();
 }
 
@@ -425,9 +426,20 @@ RuleList RuleList::Parse(RuleKind kind, std::string_view text, std::string_view 
         if (cell.text.empty() && list.rows_[cell.row].empty()) continue;
         list.Materialize(cell.row)[cell.col] = Decode(cell.text);
     }
+    list.base_ = list.rows_;
     warn.Finish();
     return list;
 }
+
+namespace {
+
+std::string_view FileName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+}
+
+}  // namespace
 
 void RuleList::Load(const std::string& path) {
     FileContent content = ReadWholeFile(path);
@@ -436,16 +448,76 @@ void RuleList::Load(const std::string& path) {
         Clear();
         return;
     }
-    const std::size_t slash = path.find_last_of('/');
-    const std::string_view name = slash == std::string::npos
-                                      ? std::string_view(path)
-                                      : std::string_view(path).substr(slash + 1);
-    *this = Parse(kind_, content.data, name);
+    *this = Parse(kind_, content.data, FileName(path));
 }
 
 void RuleList::Save(const std::string& path) {
     if (WriteFileAtomic(path, Serialize())) throw StoreError("Unable to write to " + path);
+    base_ = rows_;
     warnings_.clear();
+}
+
+int64_t RuleList::HitsOf(const Cells& row) const {
+    return row.empty() ? 0 : ParseHits(row[HitsColumn()]);
+}
+
+std::vector<RuleList::RuleKey> RuleList::Keys(const std::vector<Cells>& rows) const {
+    std::vector<RuleKey> keys;
+    keys.reserve(rows.size());
+    std::map<Cells, std::size_t> seen;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        Cells rule = rows[r].empty() ? Cells(width_) : rows[r];
+        rule.erase(rule.begin() + static_cast<std::ptrdiff_t>(HitsColumn()));
+        const std::size_t rank = seen[rule]++;
+        keys.emplace_back(std::move(rule), rank);
+    }
+    return keys;
+}
+
+std::map<RuleList::RuleKey, int64_t> RuleList::NewHits() const {
+    std::map<RuleKey, int64_t> before;
+    const std::vector<RuleKey> baseKeys = Keys(base_);
+    for (std::size_t i = 0; i < baseKeys.size(); ++i)
+        before.emplace(baseKeys[i], HitsOf(base_[i + 1]));
+    std::map<RuleKey, int64_t> gained;
+    const std::vector<RuleKey> keys = Keys(rows_);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        // A rule added or edited in memory since has nothing to pass on.
+        const auto old = before.find(keys[i]);
+        if (old == before.end()) continue;
+        const int64_t added = HitsOf(rows_[i + 1]) - old->second;
+        if (added > 0) gained.emplace(keys[i], added);
+    }
+    return gained;
+}
+
+void RuleList::MergeHits(const std::string& path) {
+    const std::map<RuleKey, int64_t> gained = NewHits();
+    if (gained.empty()) return;
+    const FileContent content = ReadWholeFile(path);
+    if (content.status == ReadStatus::Unreadable) throw StoreError("File " + path + " not found");
+    // The user removed the list meanwhile, or damaged it: rewriting would
+    // bring it back, or lose the lines it could not read.
+    if (content.status == ReadStatus::Missing) return;
+    RuleList now = Parse(kind_, content.data, FileName(path));
+    if (now.Damaged()) return;
+
+    bool changed = false;
+    const std::vector<RuleKey> keys = now.Keys(now.rows_);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const auto add = gained.find(keys[i]);
+        if (add == gained.end()) continue;
+        std::string& cell = now.Materialize(i + 1)[HitsColumn()];
+        const int64_t hits = ParseHits(cell);
+        cell = std::to_string(hits > std::numeric_limits<int64_t>::max() - add->second
+                                  ? std::numeric_limits<int64_t>::max()
+                                  : hits + add->second);
+        changed = true;
+    }
+    if (changed && WriteFileAtomic(path, now.Serialize()))
+        throw StoreError("Unable to write to " + path);
+    // These hits are in the file now, or their rule is gone: never again.
+    base_ = rows_;
 }
 
 }  // namespace kelvane

@@ -6,8 +6,11 @@
 // one empty rule row.
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kelvane {
@@ -116,6 +119,16 @@ class RuleList {
     // save clears the damage mark.
     void Save(const std::string& path);
 
+    // After a check: adds the hits this list gained since it was last
+    // loaded or saved to the file at path as it is now, onto the rows whose
+    // rule (every cell but "Hits") is unchanged there, matched by their
+    // cells and, among equal rules, by their order. Whatever else the file
+    // holds stays as it is, so edits made meanwhile survive. A file that is
+    // missing or damaged now, or that gains nothing, is not written. Raises
+    // StoreError "File <path> not found" or "Unable to write to <path>".
+    void MergeHits(const std::string& path);
+    bool HasNewHits() const { return !NewHits().empty(); }
+
     // Damaged: the last load skipped something, so the file on disk holds
     // more than this list does. Warnings describe what was skipped.
     bool Damaged() const { return !warnings_.empty(); }
@@ -125,10 +138,17 @@ class RuleList {
     using Cells = std::vector<std::string>;  // empty vector: every cell empty
     Cells& Materialize(std::size_t row);
     Cells MakeRow(std::vector<std::string> cells) const;
+    // A rule without its hit count, and its place among equal rules.
+    using RuleKey = std::pair<Cells, std::size_t>;
+    std::vector<RuleKey> Keys(const std::vector<Cells>& rows) const;
+    int64_t HitsOf(const Cells& row) const;
+    // The hits gained since base_, per rule.
+    std::map<RuleKey, int64_t> NewHits() const;
 
     RuleKind kind_;
     std::size_t width_;
     std::vector<Cells> rows_;
+    std::vector<Cells> base_;  // the rows as last loaded or saved
     std::vector<std::string> warnings_;
 };
 

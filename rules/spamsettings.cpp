@@ -1,5 +1,7 @@
 #include "rules/spamsettings.h"
 
+#include <utility>
+
 #include "base/error.h"
 #include "base/fileio.h"
 #include "settings/settingsstore.h"
@@ -39,14 +41,31 @@ void SpamSettings::Savesettings(const std::string& programDir, SaveMode mode) {
             if (firstError.empty()) firstError = e.what();
         }
     };
-    auto save = [&](RuleList& list, const char* name) {
-        if (mode == SaveMode::Automatic && list.Damaged()) return;
-        attempt([&] { list.Save(JoinPath(programDir, name)); });
-    };
-    save(SubjectRule, kSubjectFile);
-    save(HeaderRule, kHeaderFile);
-    save(SenderRule, kSenderFile);
-    save(ExceptionRule, kExceptionFile);
+    const std::pair<RuleList*, const char*> lists[] = {{&SubjectRule, kSubjectFile},
+                                                       {&HeaderRule, kHeaderFile},
+                                                       {&SenderRule, kSenderFile},
+                                                       {&ExceptionRule, kExceptionFile}};
+    if (mode == SaveMode::Automatic) {
+        // Most checks credit no rule at all: then there is nothing to lock.
+        bool gained = false;
+        for (const auto& [list, name] : lists)
+            gained = gained || (!list->Damaged() && list->HasNewHits());
+        if (!gained) return;
+    }
+    // Without a lock file (a folder we cannot write) the writes fail on
+    // their own.
+    const FileLock lock(JoinPath(programDir, kLockFile));
+    for (const auto& [list, name] : lists) {
+        const std::string path = JoinPath(programDir, name);
+        if (mode == SaveMode::Explicit)
+            attempt([&] { list->Save(path); });
+        else if (!list->Damaged())
+            attempt([&] { list->MergeHits(path); });
+    }
+    if (mode == SaveMode::Automatic) {
+        if (!firstError.empty()) throw StoreError(firstError);
+        return;
+    }
 
     attempt([&] {
         SettingsStore ini = SettingsStore::OpenProgram(JoinPath(programDir, kIniFile));

@@ -22,9 +22,11 @@ struct SizeLimits {
 };
 
 enum class SaveMode {
-    // After a mail check, to keep the hit counts. A list whose file was
-    // damaged when loaded is skipped, so that lines it could not read stay in
-    // the file until the user decides.
+    // After a mail check: only the hit counts the check added, merged into
+    // each list file as it is now (RuleList::MergeHits), so edits made to
+    // the files while the check ran survive; Kelvane.ini is not written. A
+    // list whose file was damaged when loaded is skipped, so that lines it
+    // could not read stay in the file until the user decides.
     Automatic,
     // The user confirmed the dialog or added rules: every list is written,
     // damaged or not, which clears the damage marks.
@@ -38,6 +40,9 @@ class SpamSettings {
     static constexpr const char* kHeaderFile = "header.lst";
     static constexpr const char* kExceptionFile = "except.lst";
     static constexpr const char* kIniFile = "Kelvane.ini";
+    // Held by every save of the lists, so a check's hit counts and the
+    // user's own save never interleave.
+    static constexpr const char* kLockFile = "Kelvane.lock";
 
     RuleList SubjectRule{RuleKind::Subject};
     RuleList SenderRule{RuleKind::Sender};
@@ -51,8 +56,9 @@ class SpamSettings {
     // and everything after it keep their previous content. Returns the
     // warnings of the damaged files.
     std::vector<std::string> readSettings(const std::string& programDir);
-    // Writes the lists and the INI keys. A failure does not stop the other
-    // writes; afterwards the first failure is raised as StoreError.
+    // Writes the lists and the INI keys (see SaveMode). A failure does not
+    // stop the other writes; afterwards the first failure is raised as
+    // StoreError.
     void Savesettings(const std::string& programDir, SaveMode mode);
 
     // The warnings of all four lists as last loaded.

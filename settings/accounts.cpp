@@ -1,6 +1,7 @@
 #include "settings/accounts.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "base/text.h"
 #include "settings/encrypt.h"
@@ -52,23 +53,53 @@ std::optional<SaveServerResult> CheckPasswordLength(int n, const MailboxAccount&
                             AccountField::Password};
 }
 
+std::optional<SaveServerResult> CheckAccountText(int n, const MailboxAccount& a) {
+    const auto bad = [](const std::string& text) {
+        return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+    };
+    const auto refuse = [n](const char* what, AccountField field) {
+        return SaveServerResult{
+            false, n,
+            Format("Mailbox %d - the %s must not contain a line break or a NUL character", n, what),
+            field};
+    };
+    if (bad(a.server)) return refuse("server", AccountField::Server);
+    if (bad(a.userName)) return refuse("user name", AccountField::UserName);
+    return std::nullopt;
+}
+
 void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& a) {
-    user.WriteString(keys::ServerSection, ServerKey(n), a.server);
-    user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
-    user.WriteString(keys::ServerSection, PasswdKey(n),
-                     EncodeStoredPassword(ScrambleText(a.password, n)));
+    // One change: a slot must never pair one account's server with
+    // another's password.
+    user.Batch([&] {
+        user.WriteString(keys::ServerSection, ServerKey(n), a.server);
+        user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
+        user.WriteString(keys::ServerSection, PasswdKey(n),
+                         EncodeStoredPassword(ScrambleText(a.password, n)));
+    });
 }
 
 SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table) {
-    keys::Write(user, keys::Which, table.selected);
-    table.defaultMailbox = table.selected;
-    for (int n = 1; n <= keys::MailboxSlots; ++n) {
-        const MailboxAccount& a = table.slot(n);
-        if (auto bad = CheckPasswordLength(n, a)) return *bad;
-        WriteMailboxSlot(user, n, a);
-        if (auto bad = CheckMailboxSlot(n, a)) return *bad;
-    }
-    return {};
+    SaveServerResult result;
+    // The whole page is one change of the store, up to the slot that stops it.
+    user.Batch([&] {
+        keys::Write(user, keys::Which, table.selected);
+        table.defaultMailbox = table.selected;
+        for (int n = 1; n <= keys::MailboxSlots; ++n) {
+            const MailboxAccount& a = table.slot(n);
+            auto bad = CheckPasswordLength(n, a);
+            if (!bad) bad = CheckAccountText(n, a);
+            if (!bad) {
+                WriteMailboxSlot(user, n, a);
+                bad = CheckMailboxSlot(n, a);
+            }
+            if (bad) {
+                result = *bad;
+                return;
+            }
+        }
+    });
+    return result;
 }
 
 namespace {

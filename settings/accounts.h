@@ -48,13 +48,17 @@ std::string PasswdKey(int n);
 
 // Stores Which, then slot after slot, checking each as it goes; the first
 // slot that fails stops the pass, so later slots keep their stored values.
-// A password longer than the scrambling takes is refused before its slot is
-// written, so it is never stored cut.
+// A password longer than the scrambling takes, or a value CheckAccountText
+// refuses, stops the pass before its slot is written.
 SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table);
 
 // The checks of one slot, in the order the dialog makes them.
 std::optional<SaveServerResult> CheckMailboxSlot(int n, const MailboxAccount& account);
 std::optional<SaveServerResult> CheckPasswordLength(int n, const MailboxAccount& account);
+// A CR, LF or NUL in the server or user name would end the POP3 command
+// line early and send the rest as a command of its own. (The password may
+// hold any byte: it is scrambled in the store.)
+std::optional<SaveServerResult> CheckAccountText(int n, const MailboxAccount& account);
 // Writes one slot, the password scrambled.
 void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& account);
 

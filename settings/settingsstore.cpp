@@ -297,6 +297,12 @@ std::vector<std::string> IniDocument::Keys(std::string_view section) const {
 
 // ---------------------------------------------------------------- decoding
 
+bool IsStorableName(std::string_view name, bool isKey) {
+    if (name.empty() || TrimBlanks(name).size() != name.size()) return false;
+    if (name.find_first_of("\r\n=[]") != std::string_view::npos) return false;
+    return !isKey || (name.front() != ';' && name.front() != '#');
+}
+
 bool ParseStoredInteger(std::string_view text, int32_t& out) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         uint64_t v = 0;
@@ -384,17 +390,51 @@ std::string SettingsStore::WriteError(std::string_view key) const {
 
 void SettingsStore::WriteString(std::string_view section, std::string_view key,
                                 std::string_view value) {
+    if (!batching_) {
+        Batch([&] { WriteString(section, key, value); });
+        return;
+    }
     // Never replace a store we could not read: that would lose every other value.
     if (unreadable_) throw StoreError(WriteError(key));
-    IniDocument next = doc_;
-    next.Set(section, key, value);
-    unsigned mode = 0644;
-    if (kind_ == Kind::User) {
-        mode = 0600;  // it holds the scrambled passwords
-        if (!MakeFolders(DirName(path_))) throw StoreError(WriteError(key));
+    // The file could not give such a name back: it would be lost.
+    if (!IsStorableName(section, false) || !IsStorableName(key, true))
+        throw StoreError(WriteError(key));
+    doc_.Set(section, key, value);
+    if (firstKey_.empty()) firstKey_ = std::string(key);
+}
+
+void SettingsStore::Batch(const std::function<void()>& writes) {
+    if (batching_) {
+        writes();
+        return;
     }
-    if (WriteFileAtomic(path_, next.Serialize(), mode)) throw StoreError(WriteError(key));
-    doc_ = std::move(next);
+    if (kind_ == Kind::User) MakeFolders(DirName(path_));  // for the lock file
+    // Without a lock file (a folder we cannot write) the write below fails
+    // on its own, unless nothing changes.
+    const FileLock lock(path_ + ".lock");
+    Load();
+    batching_ = true;
+    firstKey_.clear();
+    try {
+        writes();
+    } catch (...) {
+        batching_ = false;
+        Load();
+        throw;
+    }
+    batching_ = false;
+    if (firstKey_.empty()) return;
+    unsigned mode = 0644;
+    ModeRule rule = ModeRule::KeepExisting;
+    if (kind_ == Kind::User) {
+        mode = 0600;  // it holds the scrambled passwords, whatever mode it was given
+        rule = ModeRule::Always;
+    }
+    if ((kind_ == Kind::User && !MakeFolders(DirName(path_))) ||
+        WriteFileAtomic(path_, doc_.Serialize(), mode, rule)) {
+        Load();
+        throw StoreError(WriteError(firstKey_));
+    }
 }
 
 void SettingsStore::WriteInteger(std::string_view section, std::string_view key, int32_t value) {

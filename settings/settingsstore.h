@@ -5,10 +5,13 @@
 // The per-user store stands in for the registry key: an INI-format file
 // under $XDG_CONFIG_HOME. The program store is Kelvane.ini in the program
 // folder. Every value is text; integers are decimal, booleans "0" or "1".
-// A store object is one batch: it reads its file when opened and every
-// write replaces the file at once, so the next batch sees it.
+// A store object reads its file when opened. Every write takes the store's
+// lock, reads the file afresh and changes only the keys it writes, so two
+// programs writing at once keep each other's values; the next reader sees
+// the change at once.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,9 +97,19 @@ class SettingsStore {
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t def) const;
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
 
+    // Each write outside Batch is one change of the file. A section or key
+    // name that IsStorableName refuses raises the write error.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int32_t value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
+
+    // Runs writes as one change of the file: under the store's lock (a lock
+    // file beside it) the file is read afresh, so writes sees what is
+    // stored now, and everything it writes replaces the file at once. When
+    // writes throws, nothing is written. Nested batches join the outer one;
+    // writes must not write through another store object of the same file,
+    // whose batch would wait for this one's lock for ever.
+    void Batch(const std::function<void()>& writes);
 
     // True when the key is present (whatever its value).
     bool Has(std::string_view section, std::string_view key) const;
@@ -113,7 +126,14 @@ class SettingsStore {
     std::string path_;
     bool unreadable_ = false;
     IniDocument doc_;
+    bool batching_ = false;
+    std::string firstKey_;  // the first key written in the batch, for its error
 };
+
+// Whether a section or key name reads back as written: not empty, no line
+// break, "=", "[" or "]", no blank or TAB at either end, and a key that does
+// not begin like a comment.
+bool IsStorableName(std::string_view name, bool isKey);
 
 // The integer decoding used by both stores: optional sign and decimal
 // digits, or "0x"/"0X" and hexadecimal digits (longer than two characters);

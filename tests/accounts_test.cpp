@@ -106,6 +106,14 @@ TEST_F(AccountsTest, ValidationStopsAtTheFirstBadSlot) {
          {"pop.x", "joe", std::string(256, 'p')},
          "Mailbox 3 - the password is longer than 255 characters",
          AccountField::Password},
+        {"line break in the user name",
+         {"pop.x", "joe\r\nDELE 1", "pw"},
+         "Mailbox 3 - the user name must not contain a line break or a NUL character",
+         AccountField::UserName},
+        {"NUL in the server",
+         {std::string("pop.x\0evil", 10), "joe", "pw"},
+         "Mailbox 3 - the server must not contain a line break or a NUL character",
+         AccountField::Server},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

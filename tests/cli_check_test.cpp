@@ -360,7 +360,7 @@ TEST(CliCheck, DeleteWithNothingMarkedOpensNoSecondSession) {
 // nothing, logs no check and leaves the rule files as they were, even when
 // a matching message had already arrived.
 TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
-    enum class Fault { LoginRefused, TopRefused, ConnectionRefused };
+    enum class Fault { LoginRefused, TopRefused, ConnectionRefused, ClosedByServer, NulReply };
     struct Row {
         const char* name;
         Fault fault;
@@ -371,6 +371,11 @@ TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
         {"TOP refused after a matching message", Fault::TopRefused, "-ERR no such message\n", ""},
         {"connection refused", Fault::ConnectionRefused, "Connection refused\n",
          "ERROR Connection refused FOR bob ON ADDR AT <time>\r\n"},
+        // An error without text of its own says what happened; the log keeps it as it is.
+        {"closed before a reply", Fault::ClosedByServer,
+         "The server closed the connection (bob on ADDR)\n", ""},
+        {"reply beginning with NUL", Fault::NulReply,
+         "The server closed the connection (bob on ADDR)\n", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -387,6 +392,11 @@ TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
             LogIn(*srv, "bob", {kFree, kBroken});
             Top(*srv, 1, kFree).Expect("LIST 2").Send("-ERR no such message\r\n");
             srv->AwaitClientClose();
+        } else if (row.fault == Fault::ClosedByServer) {
+            srv->Send("+OK POP3 ready\r\n").Expect("USER bob").Send("+OK").Close();
+        } else if (row.fault == Fault::NulReply) {
+            srv->Send("+OK POP3 ready\r\n").Expect("USER bob");
+            srv->Send(std::string("\0-ERR\r\n", 8)).AwaitClientClose();
         }
         if (row.fault != Fault::ConnectionRefused) {
             address = srv->Address();
@@ -398,7 +408,9 @@ TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
 
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, row.err);
+        std::string err = row.err;
+        if (auto at = err.find("ADDR"); at != std::string::npos) err.replace(at, 4, address);
+        EXPECT_EQ(r.err, err);
         std::string log = row.log;
         if (auto at = log.find("ADDR"); at != std::string::npos) log.replace(at, 4, address);
         EXPECT_EQ(k.Log(), log);
@@ -557,6 +569,34 @@ TEST(CliCheck, AllGoesOnAfterAFailedSlot) {
         EXPECT_NE(k.Rules("subj.lst").find(kOneHit), std::string::npos);
         ExpectNoPassword(k, r);
     }
+}
+
+// The first mailbox's messages are deleted but the listing after it
+// fails: the deletion is reported, the error follows, and the walk still
+// reaches the next mailbox.
+TEST(CliCheck, AllGoesOnAfterAFailedRefill) {
+    Kelvane k;
+    auto one = DeletionScene(k);
+    Top(*one, 1, kFree).Expect("DELE 1").Send("+OK deleted\r\n");
+    Top(*one, 2, kSpammer).Expect("DELE 2").Send("+OK deleted\r\n");
+    Quit(*one);
+    LogIn(*one, "bob", {kBroken}).Expect("LIST 1").Send("-ERR no such message\r\n");
+    one->AwaitClientClose();
+    auto three = std::make_unique<FakeServer>();
+    Listing(*three, "dave", {kBroken});
+    const std::string a1 = one->Address(), a3 = three->Address();
+    k.Mailbox(1, a1, "bob");
+    k.Mailbox(3, a3, "dave");
+
+    auto r = k.Check({"--all", "--delete"}, {&one, &three});
+
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "-ERR no such message\n");
+    const std::string lunch = "0\tnone\tLunch\t<<<broken\t300\tsometime soon\n";
+    EXPECT_EQ(r.out, "# mailbox 1: bob on " + a1 + "\n" + kThreeRows +
+                         "There were 2 messages deleted\n# mailbox 3: dave on " + a3 + "\n" +
+                         lunch + "There were 0 messages deleted\n" + lunch);
+    EXPECT_EQ(k.Setting("General", "Count"), "7\n");
 }
 
 TEST(CliCheck, UsageErrors) {

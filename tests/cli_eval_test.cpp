@@ -92,6 +92,11 @@ TEST(CliEval, MarksFromEachKindOfRule) {
          {},
          "From: ann@a.com\r\nSubject: =?us-ascii?Q?a=0Db=0Ac?=\r\n",
          "none\tann@a.com\ta b c\n"},
+        // An encoded TAB must not shift the columns.
+        {"a TAB inside a field becomes a blank",
+         {},
+         "From: =?us-ascii?Q?x=09y?= <ann@a.com>\r\nSubject: =?us-ascii?Q?a=09b?=\r\n",
+         "none\tann@a.com\ta b\n"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -180,6 +185,8 @@ TEST(CliEval, UnreadableFileFailsButOthersAreJudged) {
     std::string a = s.Message("a.eml", "From: ann@a.com\r\nSubject: one\r\n");
     std::string b = s.Message("b.eml", "From: bo@b.com\r\nSubject: two\r\n");
     std::string missing = s.home.file("missing.eml");
+    std::string huge = s.Message("huge.eml", "");
+    std::filesystem::resize_file(huge, (64u << 20) + 1);  // sparse: costs no disk
     const std::string both = "none\tann@a.com\tone\nnone\tbo@b.com\ttwo\n";
     struct Row {
         std::vector<std::string> args;
@@ -189,7 +196,9 @@ TEST(CliEval, UnreadableFileFailsButOthersAreJudged) {
     } rows[] = {
         {{a, b}, 0, both, ""},
         {{a, missing, b}, 1, both, "File " + missing + " not found\n"},
-        {{a, b, s.home.path()}, 1, both, s.home.path() + ": "},
+        {{a, b, s.home.path()}, 1, both, s.home.path() + ": not a regular file\n"},
+        {{a, "/dev/zero", b}, 1, both, "/dev/zero: not a regular file\n"},
+        {{a, huge, b}, 1, both, huge + ": larger than 64 MiB\n"},
         {{}, 2, "", ""},
         {{"--mailbox", "13", a}, 2, "", ""},
         {{"--size", "-1", a}, 2, "", ""},

@@ -64,6 +64,15 @@ TEST(CliMailbox, RefusesBadSlotsWithoutWriting) {
          std::string(300, 'p') + "\n",
          1,
          "Mailbox 4 - the password is longer than 255 characters\n"},
+        {{"mailbox", "set", "4", "--server", "pop.x", "--user", "joe\r\nDELE 1",
+          "--password-stdin"},
+         "pw\n",
+         2,
+         "Mailbox 4 - the user name must not contain a line break or a NUL character\n"},
+        {{"mailbox", "set", "4", "--server", "pop.x\nQUIT", "--user", "joe", "--password-stdin"},
+         "pw\n",
+         2,
+         "Mailbox 4 - the server must not contain a line break or a NUL character\n"},
         {{"mailbox", "set", "13", "--server", "a", "--user", "b"}, "", 2, ""},
         {{"mailbox", "frobnicate"}, "", 2, ""},
         {{}, "", 2, ""},
@@ -94,4 +103,21 @@ TEST(CliSettings, UnreadableStoreFailsWithTheStoresText) {
     auto r = RunCli({"settings", "set", "General", "Minutes", "5"}, home.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Failed to set data for 'Minutes'\n");
+}
+
+// A name the store could not give back is refused, not stored and lost.
+TEST(CliSettings, RefusesNamesThatCannotBeReadBack) {
+    TempDir home;
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"Gen\neral", "Minutes"}, {"General", "Min\rutes"}, {"General", "a=b"},
+        {"[General", "Minutes"},  {"General]", "Minutes"},  {"General", " Minutes"},
+        {"", "Minutes"},          {"General", ";Minutes"},
+    };
+    for (const auto& [section, key] : rows) {
+        SCOPED_TRACE(testing::PrintToString(section + "/" + key));
+        auto r = RunCli({"settings", "set", section, key, "5"}, home.path());
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("cannot be stored"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(ReadFile(home.path() + kStore).empty());
 }

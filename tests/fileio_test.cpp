@@ -1,7 +1,10 @@
 #include "base/fileio.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -55,6 +58,45 @@ TEST(WriteFileAtomic, FailureLeavesTheOldFileAndNoTemporary) {
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
         ++entries;
     EXPECT_EQ(entries, 1);
+}
+
+// A list kept elsewhere and linked into the program folder keeps receiving
+// the saves: the link stays, its target (through a second, relative link)
+// is replaced in its own folder.
+TEST(WriteFileAtomic, WritesThroughSymbolicLinks) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("real"));
+    const std::string target = dir.file("real/subj.lst");
+    ASSERT_FALSE(WriteFileAtomic(target, "old\r\n", 0640));
+    std::filesystem::create_symlink("subj.lst", dir.file("real/via.lst"));
+    std::filesystem::create_symlink(dir.file("real/via.lst"), dir.file("subj.lst"));
+
+    ASSERT_FALSE(WriteFileAtomic(dir.file("subj.lst"), "new\r\n"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("subj.lst")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("real/via.lst")));
+    EXPECT_EQ(ReadFile(target), "new\r\n");
+    EXPECT_EQ(StatOf(target).st_mode & 07777, 0640u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// A save killed before its rename leaves its temporary file; the next save
+// of the same file removes it, but not one a running save still holds, nor
+// the temporary files of another file.
+TEST(WriteFileAtomic, RemovesTemporaryFilesOfKilledSaves) {
+    TempDir dir;
+    const std::string killed = dir.file("subj.lst.tmp-a1B2c3");
+    const std::string running = dir.file("subj.lst.tmp-Zz9Yy8");
+    const std::string other = dir.file("from.lst.tmp-a1B2c3");
+    for (const std::string& p : {killed, running, other})
+        test::WriteFile(p, "half");
+    const int held = ::open(running.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    ASSERT_FALSE(WriteFileAtomic(dir.file("subj.lst"), "x"));
+    EXPECT_FALSE(std::filesystem::exists(killed));
+    EXPECT_TRUE(std::filesystem::exists(running));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    ::close(held);
 }
 
 }  // namespace

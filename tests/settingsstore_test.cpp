@@ -111,6 +111,49 @@ TEST(SettingsStore, WritesAreSeenByTheNextBatchAndKeepOtherValues) {
     EXPECT_EQ(ReadFile(path), "[General]\nAutomatic=1\nMinutes=7\nMailer=/usr/bin/thunderbird\n");
 }
 
+// Two programs with the store open: each write re-reads the file, so
+// neither loses what the other wrote, and the file ends 0600 whatever mode
+// it was given.
+TEST(SettingsStore, WritersKeepEachOthersValuesAndTheFileStaysPrivate) {
+    TempDir dir;
+    const std::string path = dir.file("10.ini");
+    SettingsStore a = SettingsStore::OpenUser(path);
+    SettingsStore b = SettingsStore::OpenUser(path);
+    keys::Write(a, keys::Logfile, "/a.log");
+    ::chmod(path.c_str(), 0644);
+    keys::Write(b, keys::Mailer, "mutt");
+    keys::Write(a, keys::Minutes, 7);
+    const SettingsStore back = SettingsStore::OpenUser(path);
+    EXPECT_EQ(keys::Read(back, keys::Logfile), "/a.log");
+    EXPECT_EQ(keys::Read(back, keys::Mailer), "mutt");
+    EXPECT_EQ(keys::Read(back, keys::Minutes), 7);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A batch replaces the file once, at its end, or not at all when it fails.
+TEST(SettingsStore, BatchIsOneChangeOrNone) {
+    TempDir dir;
+    const std::string path = dir.file("10.ini");
+    SettingsStore s = SettingsStore::OpenUser(path);
+    s.WriteString("Server", "Server1", "pop.a");
+    const std::string before = ReadFile(path);
+    EXPECT_THROW(s.Batch([&] {
+        s.WriteString("Server", "Server1", "pop.b");
+        throw StoreError("stop");
+    }),
+                 StoreError);
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(s.ReadString("Server", "Server1", ""), "pop.a");
+    s.Batch([&] {
+        s.WriteString("Server", "Server1", "pop.b");
+        EXPECT_EQ(ReadFile(path), before);
+        s.WriteString("Server", "Mailbox1", "bob");
+    });
+    EXPECT_EQ(ReadFile(path), "[Server]\nServer1=pop.b\nMailbox1=bob\n");
+}
+
 TEST(SettingsStore, AnyTextSurvivesTheFile) {
     TempDir dir;
     const std::string values[] = {

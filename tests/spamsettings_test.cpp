@@ -280,12 +280,12 @@ TEST(RuleListFile, DamagedFilesKeepTheGoodCellsAndTheFile) {
             EXPECT_EQ(s.SubjectRule.Cell(1, 1), "Contains");
         }
 
-        // The automatic save after a check leaves the damaged file alone but
-        // writes the others.
+        // The automatic save after a check leaves the damaged file alone,
+        // and writes only hit counts: no list file is created.
         s.SubjectRule.IncrementHits(1);
         s.Savesettings(dir.path(), SaveMode::Automatic);
         EXPECT_EQ(ReadFile(dir.file("subj.lst")), c.text);
-        EXPECT_TRUE(std::filesystem::exists(dir.file("from.lst")));
+        EXPECT_FALSE(std::filesystem::exists(dir.file("from.lst")));
 
         s.Savesettings(dir.path(), SaveMode::Explicit);
         EXPECT_FALSE(s.SubjectRule.Damaged());
@@ -348,8 +348,40 @@ TEST(SpamSettings, UnwritableFolderIsReported) {
     TempDir dir;
     WriteFile(dir.file("plain"), "x");
     SpamSettings s;
-    EXPECT_EQ(ErrorOf([&] { s.Savesettings(dir.file("plain"), SaveMode::Automatic); }),
+    EXPECT_EQ(ErrorOf([&] { s.Savesettings(dir.file("plain"), SaveMode::Explicit); }),
               "Unable to write to " + dir.file("plain") + "/subj.lst");
+}
+
+// A cron check runs while the user edits the lists by hand: the check adds
+// only its own hits, to the rules still there unchanged, and leaves every
+// edit, the lists it credited nothing and Kelvane.ini alone.
+TEST(SpamSettings, CheckAddsOnlyItsHitsToTheFilesAsTheyAreNow) {
+    TempDir dir;
+    const std::string subj = dir.file("subj.lst");
+    RuleList list = ExampleList();  // "free", 12 hits
+    list.InsertRow(2, {"", "Contains", "win", "No", "Yes", "3"});
+    list.Save(subj);
+    SpamSettings s;
+    s.readSettings(dir.path());
+    s.SubjectRule.IncrementHits(1);
+    s.SubjectRule.IncrementHits(1);
+    s.SubjectRule.IncrementHits(2);
+
+    list.InsertRow(1, {"", "Starts with", "ad", "No", "Yes", "0"});
+    list.SetCell(2, 3, "winner");  // "win" edited: its new hit is not this rule's
+    list.Save(subj);
+    const std::string except = test::RuleFile(5, {"E-mail address", "Equals", "a@b.c", "No"});
+    WriteFile(dir.file("except.lst"), except);
+
+    s.Savesettings(dir.path(), SaveMode::Automatic);
+    s.Savesettings(dir.path(), SaveMode::Automatic);  // adds nothing twice
+    RuleList back(RuleKind::Subject);
+    back.Load(subj);
+    EXPECT_EQ(back.Row(1), (std::vector<std::string>{"", "Starts with", "ad", "No", "Yes", "0"}));
+    EXPECT_EQ(back.Row(2), (std::vector<std::string>{"", "Contains", "free", "No", "Yes", "14"}));
+    EXPECT_EQ(back.Row(3), (std::vector<std::string>{"", "Contains", "winner", "No", "Yes", "3"}));
+    EXPECT_EQ(ReadFile(dir.file("except.lst")), except);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Kelvane.ini")));
 }
 
 TEST(SpamSettings, IniKeysDefaultsAndRoundTrip) {
