@@ -381,7 +381,7 @@ void TfrmMain::btListClick() {
         if (isVisible()) {
             // The rows that arrived stay; the run state stays until Cancel.
             UpdateListFace();
-            ShowError(e.what());
+            ShowError(ShownErrorText(e.what(), pop_.UserName(), pop_.Server()));
             return;
         }
         // Hidden (an unattended run): the run goes on with what arrived.
@@ -641,7 +641,7 @@ void TfrmMain::DeleteMessages() {
     } catch (const std::exception& e) {
         // The run state stays as the failure left it until Cancel.
         UpdateListFace();
-        ShowError(e.what());
+        ShowError(ShownErrorText(e.what(), pop_.UserName(), pop_.Server()));
         return;
     }
     if (!result.ran) return;
