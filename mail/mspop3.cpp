@@ -76,6 +76,15 @@ void TmsCustomPOP::Login() {
     Connect();
     linked_ = true;
     CheckReply(ReadReply());
+    if (Security() == ConnectionSecurity::StartTls) {
+        // A refusal ends the session: nothing more goes out in plain text.
+        SendLine("STLS");
+        if (ReadReply() != 1) {
+            Close();
+            throw ServerError(LastReply());
+        }
+        StartTls();
+    }
     Command("USER " + userName_);
     Command("PASS " + password_);
     ReadStat();

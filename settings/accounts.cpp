@@ -30,6 +30,35 @@ std::string PasswdKey(int n) {
     return keys::PasswdPrefix + std::to_string(n);
 }
 
+std::string SecurityKey(int n) {
+    return keys::SecurityPrefix + std::to_string(n);
+}
+std::string FingerprintKey(int n) {
+    return keys::FingerprintPrefix + std::to_string(n);
+}
+
+ConnectionSecurity ReadSecurity(const SettingsStore& user, int n) {
+    switch (user.ReadInteger(keys::ServerSection, SecurityKey(n), 0)) {
+        case 0:
+            return ConnectionSecurity::None;
+        case 2:
+            return ConnectionSecurity::StartTls;
+        default:
+            return ConnectionSecurity::Tls;
+    }
+}
+
+const char* SecurityName(ConnectionSecurity security) {
+    switch (security) {
+        case ConnectionSecurity::Tls:
+            return "tls";
+        case ConnectionSecurity::StartTls:
+            return "starttls";
+        default:
+            return "none";
+    }
+}
+
 std::optional<SaveServerResult> CheckMailboxSlot(int n, const MailboxAccount& a) {
     if (!a.server.empty() && a.userName.empty())
         return SaveServerResult{
@@ -57,6 +86,11 @@ void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& a) {
     user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
     user.WriteString(keys::ServerSection, PasswdKey(n),
                      EncodeStoredPassword(ScrambleText(a.password, n)));
+    // Stores written before these keys existed stay as they were.
+    if (a.security != ConnectionSecurity::None || user.Has(keys::ServerSection, SecurityKey(n)))
+        user.WriteInteger(keys::ServerSection, SecurityKey(n), static_cast<int>(a.security));
+    if (!a.fingerprint.empty() || user.Has(keys::ServerSection, FingerprintKey(n)))
+        user.WriteString(keys::ServerSection, FingerprintKey(n), a.fingerprint);
 }
 
 SaveServerResult saveServerSettings(SettingsStore& user, MailboxTable& table) {
@@ -92,6 +126,8 @@ void readServerSettings(const SettingsStore& user, MailboxTable& table) {
         a.server = user.ReadString(keys::ServerSection, ServerKey(n), "");
         a.userName = user.ReadString(keys::ServerSection, MailboxKey(n), "");
         a.password = ReadPassword(user, n);
+        a.security = ReadSecurity(user, n);
+        a.fingerprint = user.ReadString(keys::ServerSection, FingerprintKey(n), "");
     }
 }
 
@@ -100,6 +136,11 @@ PopSettings GetRemotePOPSettings(const SettingsStore& user, int n) {
     p.host = user.ReadString(keys::ServerSection, ServerKey(n), "");
     p.userName = user.ReadString(keys::ServerSection, MailboxKey(n), "");
     p.password = ReadPassword(user, n);
+    p.security = ReadSecurity(user, n);
+    p.fingerprint = Trim(user.ReadString(keys::ServerSection, FingerprintKey(n), ""));
+    const int timeOut = keys::Read(user, keys::TimeOut);
+    // No limit at all would end every wait at once.
+    p.timeOut = timeOut > 0 ? timeOut : keys::TimeOut.def;
     return p;
 }
 
