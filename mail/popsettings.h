@@ -12,8 +12,8 @@ struct PopSettings {
     std::string userName;
     std::string password;
     ConnectionSecurity security = ConnectionSecurity::None;
-    std::string fingerprint;  // a pinned certificate, as stored; empty: the trust store judges
-    int timeOut = 60;         // seconds, the limit of every network wait
+    std::string fingerprint = {};  // a pinned certificate, as stored; empty: the trust store judges
+    int timeOut = 60;              // seconds, the limit of every network wait
 };
 
 }  // namespace kelvane

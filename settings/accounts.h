@@ -19,7 +19,7 @@ struct MailboxAccount {
     std::string userName;
     std::string password;  // in clear; scrambled only in the store
     ConnectionSecurity security = ConnectionSecurity::None;
-    std::string fingerprint;  // pinned server certificate, as stored
+    std::string fingerprint = {};  // pinned server certificate, as stored
 };
 
 // The mailbox page of the general settings dialog: twelve rows and the
