@@ -38,14 +38,11 @@ std::string FingerprintKey(int n) {
 }
 
 ConnectionSecurity ReadSecurity(const SettingsStore& user, int n) {
-    switch (user.ReadInteger(keys::ServerSection, SecurityKey(n), 0)) {
-        case 0:
-            return ConnectionSecurity::None;
-        case 2:
-            return ConnectionSecurity::StartTls;
-        default:
-            return ConnectionSecurity::Tls;
-    }
+    const std::string stored = Trim(user.ReadString(keys::ServerSection, SecurityKey(n), ""));
+    int32_t value = -1;
+    if (stored.empty() || (ParseStoredInteger(stored, value) && value == 0))
+        return ConnectionSecurity::None;
+    return value == 2 ? ConnectionSecurity::StartTls : ConnectionSecurity::Tls;
 }
 
 const char* SecurityName(ConnectionSecurity security) {
