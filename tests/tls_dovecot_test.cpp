@@ -165,11 +165,16 @@ TEST_P(TlsConnection, ChecksDeletesOrRefusesBeforeTheLogin) {
         if (c.cancel && pop.Connected() && silent.ClientSpoke()) pop.Cancel();
     });
     Server().AddMessage(user, "Subject: one\n\nfirst\n");
-    Server().AddMessage(user, "Subject: two\n\nsecond\n");
+    // Headers of some 40 KB: the block spans several TLS records.
+    std::string padding;
+    for (int i = 0; i < 600; ++i)
+        padding += "X-Pad-" + std::to_string(i) + ": " + std::string(60, 'p') + "\n";
+    Server().AddMessage(user, "Subject: two\n" + padding + "\nsecond\n");
 
     if (*c.error == '\0') {
         pop.UpdateInfo();
         ASSERT_EQ(pop.Info().Count(), 2u);
+        EXPECT_EQ(pop.Info().Item(1).Headers.Count(), 601u);
         pop.MarkForDelete(0);
         pop.ProcessMarks();
         EXPECT_EQ(Server().Messages(user).size(), 1u);
