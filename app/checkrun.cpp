@@ -105,12 +105,18 @@ void MailCheck::LoadAccount(const PopSettings& account, int mailbox) {
     // A failed run may leave its session open for the next run on the same
     // mailbox. Another mailbox must never be handled over it: close it
     // without QUIT, so nothing half done in it takes effect.
-    if (pop_.Connected() && (account.host != pop_.Server() || account.userName != pop_.UserName()))
+    // A session of another security setting must not be reused either.
+    if (pop_.Connected() &&
+        (account.host != pop_.Server() || account.userName != pop_.UserName() ||
+         account.security != pop_.Security() || account.fingerprint != pop_.Fingerprint()))
         pop_.Close();
     pop_.SetServer(account.host);
     pop_.SetUserName(account.userName);
     pop_.SetPassword(account.password);
     pop_.SetPipelining(account.pipelining);
+    pop_.SetSecurity(account.security);
+    pop_.SetFingerprint(account.fingerprint);
+    pop_.SetTimeOut(account.timeOut);
     mailbox_ = mailbox;
 }
 

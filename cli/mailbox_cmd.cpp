@@ -2,11 +2,14 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "base/error.h"
 #include "cli/commands.h"
+#include "mail/popprobe.h"
 #include "settings/accounts.h"
 #include "settings/keys.h"
 
@@ -25,7 +28,7 @@ int ListMailboxes(const Options& opts) {
     for (int n = 1; n <= keys::MailboxSlots; ++n) {
         const MailboxAccount& a = t.slot(n);
         if (a.server.empty() && a.userName.empty()) continue;
-        std::cout << n << "\t" << a.server << "\t" << a.userName
+        std::cout << n << "\t" << a.server << "\t" << a.userName << "\t" << SecurityName(a.security)
                   << (n == t.defaultMailbox ? "\tdefault" : "") << "\n";
     }
     return kOk;
@@ -35,6 +38,14 @@ struct SetArgs {
     int slot = 0;
     std::string server, user;
     bool passwordStdin = false;
+    std::optional<std::string> security;
+    std::optional<std::string> fingerprint;
+};
+
+const std::map<std::string, ConnectionSecurity> kSecurityNames = {
+    {"none", ConnectionSecurity::None},
+    {"tls", ConnectionSecurity::Tls},
+    {"starttls", ConnectionSecurity::StartTls},
 };
 
 int SetMailbox(const Options& opts, const SetArgs& args) {
@@ -51,6 +62,18 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
             line.pop_back();
         a.password = line;
     }
+    if (args.security) a.security = kSecurityNames.at(*args.security);
+    if (args.fingerprint) {
+        if (args.fingerprint->empty()) {
+            a.fingerprint.clear();
+        } else if (const auto pin = NormalizeFingerprint(*args.fingerprint)) {
+            a.fingerprint = *pin;
+        } else {
+            return Fail("The fingerprint must be 64 hexadecimal digits (colons allowed)");
+        }
+    }
+    if (!a.fingerprint.empty() && a.security == ConnectionSecurity::None)
+        return Fail("A pinned fingerprint needs --security tls or starttls");
     // Refuse before anything is written, so a bad slot never replaces a good one.
     if (auto bad = CheckAccountText(args.slot, a)) {
         std::cerr << bad->message << "\n";
@@ -59,6 +82,37 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
     if (auto bad = CheckPasswordLength(args.slot, a)) return Fail(bad->message);
     if (auto bad = CheckMailboxSlot(args.slot, a)) return Fail(bad->message);
     WriteMailboxSlot(store, args.slot, a);
+    return kOk;
+}
+
+struct ProbeArgs {
+    int slot = 0;
+    std::optional<std::string> security;
+};
+
+int ProbeMailbox(const Options& opts, const ProbeArgs& args) {
+    PopSettings account = GetRemotePOPSettings(SettingsStore::OpenUser(opts.Where()), args.slot);
+    if (account.host.empty())
+        return Fail("Mailbox " + std::to_string(args.slot) + " has no server");
+    if (args.security) account.security = kSecurityNames.at(*args.security);
+    if (account.security == ConnectionSecurity::None)
+        return Fail("Mailbox " + std::to_string(args.slot) +
+                    " connects in plain text; give --security tls or starttls");
+    try {
+        const CertificateInfo c = ProbeCertificate(account);
+        std::cout << "Subject: " << c.subject << "\n"
+                  << "Issuer: " << c.issuer << "\n"
+                  << "Valid from: " << c.notBefore << "\n"
+                  << "Valid until: " << c.notAfter << "\n"
+                  << "SHA-256 fingerprint: " << FormatFingerprint(c.fingerprint) << "\n"
+                  << "Trust store: " << (c.trustProblem.empty() ? "accepted" : c.trustProblem)
+                  << "\n";
+        if (const auto pin = NormalizeFingerprint(account.fingerprint))
+            std::cout << "Pinned fingerprint: " << (*pin == c.fingerprint ? "matches" : "differs")
+                      << "\n";
+    } catch (const KelvaneError& e) {
+        return Fail(e.what());
+    }
     return kOk;
 }
 
@@ -91,8 +145,25 @@ void RegisterMailboxCommands(CLI::App& app, Command& command) {
     set->add_flag("--password-stdin", setArgs->passwordStdin,
                   "Read the password from the first line of standard input "
                   "(without it the stored password is kept)");
+    set->add_option("--security", setArgs->security,
+                    "Connection security: none, tls (port 995 by default) or starttls "
+                    "(without it the slot's choice is kept)")
+        ->check(CLI::IsMember({"none", "tls", "starttls"}));
+    set->add_option("--fingerprint", setArgs->fingerprint,
+                    "Accept only the server certificate with this SHA-256 fingerprint "
+                    "(as 'mailbox probe' shows it; empty to remove)");
     set->callback([&command, setArgs] {
         command = [setArgs](const Options& o) { return SetMailbox(o, *setArgs); };
+    });
+
+    auto probeArgs = std::make_shared<ProbeArgs>();
+    CLI::App* probe = mailbox->add_subcommand(
+        "probe", "Show the server certificate of slot N, whoever issued it; sends no password");
+    probe->add_option("N", probeArgs->slot, "Slot number")->required()->check(CLI::Range(1, 12));
+    probe->add_option("--security", probeArgs->security, "tls or starttls instead of the slot's")
+        ->check(CLI::IsMember({"tls", "starttls"}));
+    probe->callback([&command, probeArgs] {
+        command = [probeArgs](const Options& o) { return ProbeMailbox(o, *probeArgs); };
     });
 
     auto slot = std::make_shared<int>(0);

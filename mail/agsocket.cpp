@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -157,6 +158,11 @@ TagSocket::~TagSocket() {
 }
 
 void TagSocket::CloseHandle() {
+    if (tls_) {
+        tls_->Shutdown();
+        tls_.reset();
+    }
+    tlsWants_ = 0;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }
@@ -261,6 +267,12 @@ void TagSocket::IdleOnSocket(short events) {
     p.fd = fd_;
     p.events = events;
     if (fd_ < 0 || events == 0 || (events == POLLIN && closed_)) p.fd = -1;
+    // TLS may need the other direction first, and needs no socket at all
+    // for bytes it has already decrypted.
+    if (tls_ && p.fd >= 0) {
+        if ((events & POLLIN) && tls_->Pending()) return;
+        if (tlsWants_ != 0) p.events = tlsWants_;
+    }
     ::poll(&p, 1, kPumpIntervalMs);
 }
 
@@ -268,6 +280,10 @@ void TagSocket::IdleOnSocket(short events) {
 void TagSocket::WatchReadable() {
     if (fd_ < 0 || closed_) {
         IdleOnSocket(0);
+        return;
+    }
+    if (tls_ && tls_->Pending()) {
+        readable_ = true;
         return;
     }
     pollfd p{};
@@ -281,7 +297,7 @@ void TagSocket::WatchReadable() {
         return;
     }
     char byte;
-    const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t n = Receive(&byte, 1, true);
     if (n > 0) {
         readable_ = true;
     } else if (n == 0) {
@@ -410,21 +426,23 @@ void TagSocket::ResolveHost(const std::string& host) {
 
 void TagSocket::ResolvePort(std::string_view portText, bool hasPort) {
     long long value = 0;
+    const bool implicitTls = security_ == ConnectionSecurity::Tls && !tlsServiceName_.empty();
+    const std::string& service = implicitTls ? tlsServiceName_ : serviceName_;
+    const int fallback = implicitTls ? tlsDefaultPort_ : defaultPort_;
     if (hasPort && ParseInt(portText, value) && (value & 0xFFFF) != 0) {
         port_ = static_cast<std::uint16_t>(value & 0xFFFF);
     } else {
-        if (serviceName_.empty()) RaiseErrorId(kErrServiceRequired);
+        if (service.empty()) RaiseErrorId(kErrServiceRequired);
         if (cancel_) RaiseCancel();
         // The services database is a local file: read at once, no wait.
         servent entry{};
         servent* found = nullptr;
         char buffer[1024];
-        if (::getservbyname_r(serviceName_.c_str(), "tcp", &entry, buffer, sizeof buffer, &found) ==
-                0 &&
+        if (::getservbyname_r(service.c_str(), "tcp", &entry, buffer, sizeof buffer, &found) == 0 &&
             found != nullptr) {
             port_ = ntohs(static_cast<std::uint16_t>(found->s_port));
         } else {
-            port_ = static_cast<std::uint16_t>(defaultPort_ & 0xFFFF);
+            port_ = static_cast<std::uint16_t>(fallback & 0xFFFF);
         }
     }
     if (remote_.ss_family == AF_INET) {
@@ -464,6 +482,90 @@ void TagSocket::Connect() {
         CloseHandle();
         RaiseErrorFlag();
     }
+    if (security_ == ConnectionSecurity::Tls) StartTls();
+}
+
+// ---- TLS
+
+void TagSocket::StartTls() {
+    if (cancel_) RaiseCancel();
+    if (!Connected()) RaiseErrorId(kErrNotConnected);
+    const CertificateCheck check = probing_               ? CertificateCheck::Probe
+                                   : fingerprint_.empty() ? CertificateCheck::TrustStore
+                                                          : CertificateCheck::Pinned;
+    try {
+        tls_ = std::make_unique<TlsLayer>(fd_, SplitServer(server_).host, check, fingerprint_);
+    } catch (const TlsFailure& failure) {
+        RaiseTlsFailure(failure);
+    }
+    bool done = false;
+    std::optional<TlsFailure> failed;
+    WaitUntil([&] { return done || failed.has_value(); }, false,
+              [&] {
+                  if (!tls_) {  // cancelled from the pump
+                      IdleOnSocket(0);
+                      return;
+                  }
+                  short wants = POLLIN;
+                  try {
+                      const TlsLayer::Want want = tls_->Handshake();
+                      done = want == TlsLayer::Want::Nothing;
+                      if (want == TlsLayer::Want::Write) wants = POLLOUT;
+                  } catch (const TlsFailure& failure) {
+                      failed = failure;
+                  }
+                  if (done || failed) return;
+                  pollfd p{};
+                  p.fd = fd_;
+                  p.events = wants;
+                  ::poll(&p, 1, kPumpIntervalMs);
+              });
+    if (cancel_) RaiseCancel();
+    if (failed) RaiseTlsFailure(*failed);
+    if (!done && counter_.Expired()) RaiseTimeOut();
+}
+
+const CertificateInfo* TagSocket::PeerCertificate() const {
+    return tls_ ? &tls_->Peer() : nullptr;
+}
+
+// A broken TLS session cannot go on: the connection is closed.
+void TagSocket::RaiseTlsFailure(const TlsFailure& failure) {
+    counter_.Stop();
+    const int code = failure.SystemError() != 0 ? failure.SystemError() : kErrTls;
+    const std::string text =
+        failure.SystemError() != 0 ? SystemErrorText(failure.SystemError()) : failure.what();
+    if (OnError) OnError(*this, text);
+    Close();
+    throw SocketError(text, code);
+}
+
+ssize_t TagSocket::Receive(char* buffer, std::size_t size, bool peek) {
+    if (!tls_) return ::recv(fd_, buffer, size, (peek ? MSG_PEEK : 0) | MSG_DONTWAIT);
+    TlsLayer::Want want = TlsLayer::Want::Nothing;
+    long n = -1;
+    try {
+        n = tls_->Read(buffer, size, peek, want);
+    } catch (const TlsFailure& failure) {
+        RaiseTlsFailure(failure);
+    }
+    tlsWants_ = n >= 0 ? 0 : want == TlsLayer::Want::Write ? POLLOUT : POLLIN;
+    if (n < 0) errno = EAGAIN;
+    return n;
+}
+
+ssize_t TagSocket::Transmit(const char* data, std::size_t size) {
+    if (!tls_) return ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    TlsLayer::Want want = TlsLayer::Want::Nothing;
+    long n = -1;
+    try {
+        n = tls_->Write(data, size, want);
+    } catch (const TlsFailure& failure) {
+        RaiseTlsFailure(failure);
+    }
+    tlsWants_ = n >= 0 ? 0 : want == TlsLayer::Want::Read ? POLLIN : POLLOUT;
+    if (n < 0) errno = EAGAIN;
+    return n;
 }
 
 // ---- SendLine
@@ -480,8 +582,7 @@ void TagSocket::SendLine(std::string_view text) {
         PumpEvents();
         bool blocked = false;
         if (!cancel_ && Connected()) {
-            const ssize_t n =
-                ::send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            const ssize_t n = Transmit(data.data() + sent, data.size() - sent);
             if (n >= 0) {
                 sent += static_cast<std::size_t>(n);
             } else if (WouldBlock(errno)) {
@@ -529,7 +630,7 @@ int TagSocket::ReadReply(std::string& line) {
     for (;;) {
         if (cancel_ || counter_.Expired() || !Connected()) break;
         const std::size_t room = sizeof buffer - got.size();
-        const ssize_t seen = ::recv(fd_, buffer, room, MSG_PEEK | MSG_DONTWAIT);
+        const ssize_t seen = Receive(buffer, room, true);
         if (seen == 0) {
             closed_ = true;
             break;
@@ -547,7 +648,7 @@ int TagSocket::ReadReply(std::string& line) {
         const std::size_t take =
             lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - buffer) + 1
                : static_cast<std::size_t>(seen);
-        const ssize_t n = ::recv(fd_, buffer, take, MSG_DONTWAIT);
+        const ssize_t n = Receive(buffer, take, false);
         if (n < 0) {
             if (!WouldBlock(errno) && !cancel_) RaiseSystemError(errno);
             continue;
@@ -613,7 +714,7 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, std::si
     for (;;) {
         ssize_t n = 0;
         if (!cancel_ && Connected() && !closed_) {
-            n = ::recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            n = Receive(buffer.data(), buffer.size(), false);
             if (n == 0) {
                 closed_ = true;
             } else if (n < 0) {
@@ -655,7 +756,7 @@ std::size_t TagSocket::Exchange(std::string& out, std::string& in) {
         PumpEvents();
         if (cancel_ || counter_.Expired() || !Connected() || closed_) break;
         if (!out.empty()) {
-            const ssize_t n = ::send(fd_, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            const ssize_t n = Transmit(out.data(), out.size());
             if (n > 0) {
                 out.erase(0, static_cast<std::size_t>(n));
             } else if (n < 0 && !WouldBlock(errno) && !cancel_) {
@@ -665,7 +766,7 @@ std::size_t TagSocket::Exchange(std::string& out, std::string& in) {
         // Take what is waiting, so a burst of replies costs one wait; but
         // not without end, so the caller can bound what it holds.
         ssize_t n = 0;
-        while ((n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+        while ((n = Receive(buffer, sizeof buffer, false)) > 0) {
             in.append(buffer, static_cast<std::size_t>(n));
             got += static_cast<std::size_t>(n);
             if (static_cast<std::size_t>(n) < sizeof buffer || got >= kMaxExchange) break;
@@ -673,9 +774,12 @@ std::size_t TagSocket::Exchange(std::string& out, std::string& in) {
         if (n == 0) closed_ = true;
         if (n < 0 && !WouldBlock(errno) && !cancel_) RaiseSystemError(errno);
         if (got > 0 || closed_) break;
+        // Bytes TLS has decrypted already need no socket.
+        if (tls_ && tls_->Pending()) continue;
         pollfd p{};
         p.fd = fd_;
-        p.events = static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT));
+        const bool write = !out.empty() || (tlsWants_ & POLLOUT) != 0;
+        p.events = static_cast<short>(POLLIN | (write ? POLLOUT : 0));
         ::poll(&p, 1, kPumpIntervalMs);
     }
     counter_.Stop();

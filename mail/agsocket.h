@@ -19,6 +19,7 @@
 
 #include "base/error.h"
 #include "mail/timecounter.h"
+#include "mail/tlslayer.h"
 
 namespace kelvane {
 
@@ -36,6 +37,7 @@ constexpr int kErrWinsockNotFound = 57012;
 constexpr int kErrLineTooLong = 57013;
 constexpr int kErrCommandBreak = 57014;
 constexpr int kErrReplyTooLarge = 57015;
+constexpr int kErrTls = 57016;  // the TLS handshake or the certificate failed
 
 inline constexpr std::string_view kTextTimedOut = "Operation timed out";
 inline constexpr std::string_view kTextCanceled = "Operation has been canceled";
@@ -158,6 +160,29 @@ class TagSocket {
     // Time-out (of silence), Cancel and the event pump as every wait.
     std::size_t Exchange(std::string& out, std::string& in);
 
+    // The TLS handshake on the connected socket, judged by the security
+    // settings below; Connect runs it itself for ConnectionSecurity::Tls.
+    // A failure closes the connection before anything else is sent.
+    void StartTls();
+    bool Secure() const { return tls_ != nullptr; }
+    // The server's certificate; null without a completed handshake.
+    const CertificateInfo* PeerCertificate() const;
+
+    ConnectionSecurity Security() const { return security_; }
+    void SetSecurity(ConnectionSecurity security) { security_ = security; }
+    // A pinned SHA-256 fingerprint: when set, that certificate alone is
+    // accepted, in place of the trust store.
+    const std::string& Fingerprint() const { return fingerprint_; }
+    void SetFingerprint(std::string fingerprint) { fingerprint_ = std::move(fingerprint); }
+    // Accepts any certificate so that it can be shown; only for a probe
+    // that sends no credentials.
+    void SetProbing(bool probing) { probing_ = probing; }
+    // The service and default port for TLS from the first byte.
+    void SetTlsService(std::string name, int defaultPort) {
+        tlsServiceName_ = std::move(name);
+        tlsDefaultPort_ = defaultPort;
+    }
+
     bool Connected() const { return fd_ >= 0; }
     const std::string& LastReply() const { return lastReply_; }
     const std::string& RemoteAddress() const { return remoteText_; }
@@ -205,6 +230,12 @@ class TagSocket {
 
   private:
     void AwaitReadable();
+    // One receive or send that never waits, through TLS when it is on:
+    // bytes, 0 when the peer closed, -1 with errno EAGAIN when nothing
+    // could move now. Other errors raise.
+    ssize_t Receive(char* buffer, std::size_t size, bool peek);
+    ssize_t Transmit(const char* data, std::size_t size);
+    [[noreturn]] void RaiseTlsFailure(const TlsFailure& failure);
     struct Lookup;
     enum class Domain { System, Resolver };
 
@@ -245,6 +276,14 @@ class TagSocket {
     int errorCode_ = 0;
     Domain errorDomain_ = Domain::System;
     bool cancel_ = false;
+
+    ConnectionSecurity security_ = ConnectionSecurity::None;
+    std::string fingerprint_;
+    bool probing_ = false;
+    std::string tlsServiceName_;
+    int tlsDefaultPort_ = 0;
+    std::unique_ptr<TlsLayer> tls_;
+    short tlsWants_ = 0;  // what TLS waits for after a call that could not move
 };
 
 // The base of the mail clients: publishes the connection settings and events.

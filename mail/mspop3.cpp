@@ -97,6 +97,16 @@ void TmsCustomPOP::Login() {
     Connect();
     linked_ = true;
     CheckReply(ReadReply());
+    if (Security() == ConnectionSecurity::StartTls) {
+        // A refusal ends the session: nothing more goes out in plain text.
+        SendLine("STLS");
+        if (ReadReply() != 1) {
+            Close();
+            throw ServerError(LastReply());
+        }
+        StartTls();
+    }
+    // After STLS: what the server offers may change with the upgrade.
     if (pipelining_) ReadCapabilities();
     Command("USER " + userName_);
     Command("PASS " + password_);

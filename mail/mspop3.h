@@ -45,7 +45,7 @@ class TmsCustomPOP : public TmsMailBase {
     static constexpr std::size_t kMaxHeaderBlock = std::size_t{16} << 20;
     static constexpr std::size_t kMaxMessage = std::size_t{256} << 20;
 
-    TmsCustomPOP() : TmsMailBase("pop3", 110) {}
+    TmsCustomPOP() : TmsMailBase("pop3", 110) { SetTlsService("pop3s", 995); }
 
     const std::string& UserName() const { return userName_; }
     void SetUserName(std::string name) { userName_ = std::move(name); }
@@ -76,7 +76,8 @@ class TmsCustomPOP : public TmsMailBase {
     // Checks the login data before anything is dialled or resolved.
     void Open() override;
     void Close() override;
-    // Connects, reads the greeting, sends USER and PASS, then STAT.
+    // Connects, reads the greeting, upgrades with STLS when the security
+    // setting asks for it, sends USER and PASS, then STAT.
     void Login() override;
     // QUIT; a refused QUIT leaves the connection open.
     void Logout() override;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "mail/tlslayer.h"
+
 namespace kelvane {
 
 // What a POP3 client needs to know of the mailbox it logs in to.
@@ -11,6 +13,9 @@ struct PopSettings {
     std::string password;
     // Send commands ahead of replies when the server offers it.
     bool pipelining = true;
+    ConnectionSecurity security = ConnectionSecurity::None;
+    std::string fingerprint = {};  // a pinned certificate, as stored; empty: the trust store judges
+    int timeOut = 60;              // seconds, the limit of every network wait
 };
 
 }  // namespace kelvane

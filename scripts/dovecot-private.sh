@@ -3,8 +3,10 @@
 # (mail processes run as nobody) and python3.
 #
 #   source scripts/dovecot-private.sh
-#   dovecot_private_start DIR USER PASSWORD   # sets DOVECOT_PORT, DOVECOT_PID,
-#                                             # DOVECOT_MAILDIR
+#   dovecot_private_start DIR USER PASSWORD [tls]
+#       # sets DOVECOT_PORT, DOVECOT_PID, DOVECOT_MAILDIR; with "tls" also
+#       # DOVECOT_TLS_PORT (pop3s; STLS works on DOVECOT_PORT) and
+#       # DOVECOT_CA_FILE, the test authority to trust (SSL_CERT_FILE)
 #   ... deliver files into "$DOVECOT_MAILDIR/new" (owned by nobody) ...
 #   dovecot_private_stop
 #
@@ -15,7 +17,7 @@ dovecot_private_binary() {
 }
 
 dovecot_private_start() {
-  local dir=$1 user=$2 password=$3
+  local dir=$1 user=$2 password=$3 tls=${4:-}
   local bin
   bin=$(dovecot_private_binary) || true
   if [ -z "$bin" ]; then
@@ -31,12 +33,28 @@ dovecot_private_start() {
   mkdir -p "$dir/run" "$dir/state" "$dir/home/$user/Maildir/"{new,cur,tmp}
   chown -R nobody:nogroup "$dir/home"
   printf '%s:{PLAIN}%s\n' "$user" "$password" >"$dir/passwd"
+  local ssl="ssl = no" pop3s=""
+  if [ "$tls" = tls ]; then
+    dovecot_private_certificates "$dir" || return 1
+    DOVECOT_CA_FILE=$dir/ca.pem
+    ssl="ssl = yes
+ssl_cert = <$dir/server.pem
+ssl_key = <$dir/server.key
+ssl_min_protocol = TLSv1.2"
+  fi
 
   local attempt
   for attempt in 1 2 3 4 5; do
     # A port free now; should another process take it first, the server
     # exits and the next attempt picks another.
     DOVECOT_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    if [ "$tls" = tls ]; then
+      DOVECOT_TLS_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+      pop3s="  inet_listener pop3s {
+    port = $DOVECOT_TLS_PORT
+    ssl = yes
+  }"
+    fi
     cat >"$dir/dovecot.conf" <<EOF
 instance_name = kelvane-bench-$$-$DOVECOT_PORT
 base_dir = $dir/run
@@ -45,7 +63,7 @@ protocols = pop3
 listen = 127.0.0.1
 log_path = $dir/dovecot.log
 login_greeting = kelvane-test ready.
-ssl = no
+$ssl
 disable_plaintext_auth = no
 auth_mechanisms = plain login
 auth_username_format = %u
@@ -68,6 +86,7 @@ service pop3-login {
   inet_listener pop3 {
     port = $DOVECOT_PORT
   }
+$pop3s
 }
 EOF
     "$bin" -F -c "$dir/dovecot.conf" </dev/null >>"$dir/stdout.log" 2>>"$dir/stderr.log" &
@@ -96,6 +115,24 @@ EOF
   echo "dovecot did not start; its log:" >&2
   cat "$dir/dovecot.log" "$dir/stderr.log" >&2 2>/dev/null
   return 1
+}
+
+# A test authority and a server certificate for 127.0.0.1 it signed.
+dovecot_private_certificates() {
+  local dir=$1
+  local ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+  (
+    cd "$dir" &&
+      echo "subjectAltName=IP:127.0.0.1,DNS:localhost" >server.ext &&
+      openssl req -x509 $ec -keyout ca.key -out ca.pem -days 2 -subj '/CN=Kelvane Bench CA' &&
+      openssl req $ec -keyout server.key -out server.csr -subj '/CN=127.0.0.1' &&
+      openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+        -extfile server.ext -out server.pem
+  ) 2>>"$dir/openssl.log" || {
+    echo "openssl failed:" >&2
+    cat "$dir/openssl.log" >&2
+    return 1
+  }
 }
 
 dovecot_private_stop() {

@@ -31,6 +31,32 @@ std::string PasswdKey(int n) {
     return keys::PasswdPrefix + std::to_string(n);
 }
 
+std::string SecurityKey(int n) {
+    return keys::SecurityPrefix + std::to_string(n);
+}
+std::string FingerprintKey(int n) {
+    return keys::FingerprintPrefix + std::to_string(n);
+}
+
+ConnectionSecurity ReadSecurity(const SettingsStore& user, int n) {
+    const std::string stored = Trim(user.ReadString(keys::ServerSection, SecurityKey(n), ""));
+    int32_t value = -1;
+    if (stored.empty() || (ParseStoredInteger(stored, value) && value == 0))
+        return ConnectionSecurity::None;
+    return value == 2 ? ConnectionSecurity::StartTls : ConnectionSecurity::Tls;
+}
+
+const char* SecurityName(ConnectionSecurity security) {
+    switch (security) {
+        case ConnectionSecurity::Tls:
+            return "tls";
+        case ConnectionSecurity::StartTls:
+            return "starttls";
+        default:
+            return "none";
+    }
+}
+
 std::optional<SaveServerResult> CheckMailboxSlot(int n, const MailboxAccount& a) {
     if (!a.server.empty() && a.userName.empty())
         return SaveServerResult{
@@ -76,6 +102,11 @@ void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& a) {
         user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
         user.WriteString(keys::ServerSection, PasswdKey(n),
                          EncodeStoredPassword(ScrambleText(a.password, n)));
+        // Stores written before these keys existed stay as they were.
+        if (a.security != ConnectionSecurity::None || user.Has(keys::ServerSection, SecurityKey(n)))
+            user.WriteInteger(keys::ServerSection, SecurityKey(n), static_cast<int>(a.security));
+        if (!a.fingerprint.empty() || user.Has(keys::ServerSection, FingerprintKey(n)))
+            user.WriteString(keys::ServerSection, FingerprintKey(n), a.fingerprint);
     });
 }
 
@@ -123,6 +154,8 @@ void readServerSettings(const SettingsStore& user, MailboxTable& table) {
         a.server = user.ReadString(keys::ServerSection, ServerKey(n), "");
         a.userName = user.ReadString(keys::ServerSection, MailboxKey(n), "");
         a.password = ReadPassword(user, n);
+        a.security = ReadSecurity(user, n);
+        a.fingerprint = user.ReadString(keys::ServerSection, FingerprintKey(n), "");
     }
 }
 
@@ -132,6 +165,11 @@ PopSettings GetRemotePOPSettings(const SettingsStore& user, int n) {
     p.userName = user.ReadString(keys::ServerSection, MailboxKey(n), "");
     p.password = ReadPassword(user, n);
     p.pipelining = keys::Read(user, keys::Pipelining);
+    p.security = ReadSecurity(user, n);
+    p.fingerprint = Trim(user.ReadString(keys::ServerSection, FingerprintKey(n), ""));
+    const int timeOut = keys::Read(user, keys::TimeOut);
+    // No limit at all would end every wait at once.
+    p.timeOut = timeOut > 0 ? timeOut : keys::TimeOut.def;
     return p;
 }
 

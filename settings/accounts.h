@@ -18,6 +18,8 @@ struct MailboxAccount {
     std::string server;  // empty: the slot is not in use
     std::string userName;
     std::string password;  // in clear; scrambled only in the store
+    ConnectionSecurity security = ConnectionSecurity::None;
+    std::string fingerprint = {};  // pinned server certificate, as stored
 };
 
 // The mailbox page of the general settings dialog: twelve rows and the
@@ -45,6 +47,14 @@ struct SaveServerResult {
 std::string ServerKey(int n);
 std::string MailboxKey(int n);
 std::string PasswdKey(int n);
+std::string SecurityKey(int n);
+std::string FingerprintKey(int n);
+
+// The stored security choice: missing or "0" is none, "2" STLS; any other
+// value is TLS, so a damaged entry never turns into a plain login.
+ConnectionSecurity ReadSecurity(const SettingsStore& user, int n);
+// "none", "tls", "starttls".
+const char* SecurityName(ConnectionSecurity security);
 
 // Stores Which, then slot after slot, checking each as it goes; the first
 // slot that fails stops the pass, so later slots keep their stored values.
@@ -59,14 +69,16 @@ std::optional<SaveServerResult> CheckPasswordLength(int n, const MailboxAccount&
 // line early and send the rest as a command of its own. (The password may
 // hold any byte: it is scrambled in the store.)
 std::optional<SaveServerResult> CheckAccountText(int n, const MailboxAccount& account);
-// Writes one slot, the password scrambled.
+// Writes one slot, the password scrambled. The security keys are written
+// only once they are stored or differ from their defaults.
 void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& account);
 
 // Fills the table from the store. A stored Which outside 1-12 leaves the
 // radio button as it was, while the number is still the default mailbox.
 void readServerSettings(const SettingsStore& user, MailboxTable& table);
 
-// Slot n as it is stored (never the dialog's unconfirmed edits).
+// Slot n as it is stored (never the dialog's unconfirmed edits), with the
+// wait limit of section General.
 PopSettings GetRemotePOPSettings(const SettingsStore& user, int n);
 
 // The first slot whose server and user name equal host and user, case

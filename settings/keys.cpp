@@ -17,11 +17,12 @@ std::optional<std::string> UserStoreDefault(const std::string& section, const st
         if (Is(section, key, k.section, k.key)) return std::string(k.def);
     for (const BoolKey& k : {Automatic, Ask, Kill, Launch, Exit, Alarm, Repeat, SysTray})
         if (Is(section, key, k.section, k.key)) return std::string(k.def ? "1" : "0");
-    for (const IntKey& k : {Minutes, RAS, Points, Which})
+    for (const IntKey& k : {Minutes, RAS, Points, Which, TimeOut})
         if (Is(section, key, k.section, k.key)) return std::to_string(k.def);
     if (AsciiIEquals(section, ServerSection)) {
-        for (const char* prefix : {ServerPrefix, MailboxPrefix, PasswdPrefix})
+        for (const char* prefix : {ServerPrefix, MailboxPrefix, PasswdPrefix, FingerprintPrefix})
             if (AsciiIStartsWith(key, prefix)) return std::string();
+        if (AsciiIStartsWith(key, SecurityPrefix)) return std::string("0");
     }
     return std::nullopt;
 }

@@ -45,6 +45,7 @@ inline constexpr BoolKey SysTray{"General", "SysTray", false};
 inline constexpr IntKey Points{"General", "Points", 0};
 // "0" for servers that announce PIPELINING and get it wrong.
 inline constexpr BoolKey Pipelining{"General", "Pipelining", true};
+inline constexpr IntKey TimeOut{"General", "TimeOut", 60};  // seconds, every network wait
 
 // Per-user store, section Server: the default mailbox and the twelve slots
 // (Server1 ... Server12 and so on, built by the accounts code).
@@ -53,6 +54,8 @@ inline constexpr IntKey Which{"Server", "Which", 1};
 inline constexpr const char* ServerPrefix = "Server";
 inline constexpr const char* MailboxPrefix = "Mailbox";
 inline constexpr const char* PasswdPrefix = "Passwd";
+inline constexpr const char* SecurityPrefix = "Security";        // "0" none, "1" TLS, "2" STLS
+inline constexpr const char* FingerprintPrefix = "Fingerprint";  // pinned SHA-256, or empty
 inline constexpr int MailboxSlots = 12;
 
 // Per-user store: rule grid column widths, keys col0, col1, ...; -1 keeps

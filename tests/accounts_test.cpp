@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "base/error.h"
 #include "settings/encrypt.h"
 #include "settings/keys.h"
@@ -144,6 +146,38 @@ TEST_F(AccountsTest, WhichOutsideTheSlotsKeepsTheRadioButton) {
     EXPECT_EQ(t.selected, 2);
     EXPECT_EQ(t.defaultMailbox, 15);
     EXPECT_EQ(GetRemotePOPSettings(store(), 15).host, "");
+}
+
+// What the client gets from the stored security keys and TimeOut. Nothing
+// the user set to TLS or STLS may come out as a plain connection, and a
+// store without these keys keeps its old plain behaviour.
+TEST_F(AccountsTest, SecurityAndTimeOutAsTheClientGetsThem) {
+    struct Row {
+        const char* security;  // stored Security2, nullptr: missing
+        const char* timeOut;   // stored TimeOut, nullptr: missing
+        ConnectionSecurity want;
+        int wantTimeOut;
+    } rows[] = {
+        {nullptr, nullptr, ConnectionSecurity::None, 60},
+        {"0", "5", ConnectionSecurity::None, 5},
+        {"1", "0", ConnectionSecurity::Tls, 60},
+        {"2", "-3", ConnectionSecurity::StartTls, 60},
+        {"7", "x", ConnectionSecurity::Tls, 60},
+        {"tls", "300", ConnectionSecurity::Tls, 300},
+    };
+    for (const Row& row : rows) {
+        std::filesystem::remove(path);
+        {
+            SettingsStore s = store();
+            if (row.security) s.WriteString("Server", "Security2", row.security);
+            if (row.timeOut) s.WriteString("General", "TimeOut", row.timeOut);
+            s.WriteString("Server", "Fingerprint2", " AB:cd ");
+        }
+        const PopSettings p = GetRemotePOPSettings(store(), 2);
+        EXPECT_EQ(p.security, row.want) << (row.security ? row.security : "missing");
+        EXPECT_EQ(p.timeOut, row.wantTimeOut) << (row.timeOut ? row.timeOut : "missing");
+        EXPECT_EQ(p.fingerprint, "AB:cd");
+    }
 }
 
 TEST(Accounts, ServerToIndexIgnoresCaseAndTakesTheFirst) {

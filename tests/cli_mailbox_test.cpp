@@ -24,7 +24,7 @@ TEST(CliMailbox, SetListClearNeverShowingThePassword) {
     ASSERT_EQ(r.status, 0) << r.err;
     r = RunCli({"mailbox", "list"}, home.path());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "2\tpop.example.com\tbob\tdefault\n");
+    EXPECT_EQ(r.out, "2\tpop.example.com\tbob\tnone\tdefault\n");
     std::string stored = ReadFile(home.path() + kStore);
     EXPECT_EQ(stored.find("s3cr3t"), std::string::npos);
     EXPECT_NE(stored.find("Server2=pop.example.com"), std::string::npos);

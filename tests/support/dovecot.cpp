@@ -46,10 +46,10 @@ constexpr std::string_view kConfig = R"(instance_name = @INSTANCE@
 base_dir = @DIR@/run
 state_dir = @DIR@/state
 protocols = pop3
-listen = 127.0.0.1
+listen = @LISTEN@
 log_path = @DIR@/dovecot.log
 login_greeting = kelvane-test ready.
-ssl = no
+@SSL@
 disable_plaintext_auth = no
 auth_mechanisms = plain login
 auth_username_format = %u
@@ -74,7 +74,7 @@ service pop3-login {
   inet_listener pop3 {
     port = @PORT@
   }
-}
+@POP3S@}
 )";
 
 bool IsExecutable(const std::string& path) {
@@ -204,7 +204,7 @@ bool Dovecot::Required() {
     return !v.empty() && v != "false" && v != "0";
 }
 
-Dovecot::Dovecot(std::vector<MailUser> users) {
+Dovecot::Dovecot(std::vector<MailUser> users, Tls tls) : tls_(tls == Tls::On) {
     if (Binary().empty()) throw std::runtime_error("dovecot is not installed");
     // Mail processes run as the mail user and must reach the homes.
     fs::permissions(dir_.path(), fs::perms(0755));
@@ -242,6 +242,7 @@ Dovecot::Dovecot(std::vector<MailUser> users) {
         }
     }
     WriteFile(dir_.file("passwd"), passwdFile);
+    if (tls_) MakeCertificates();
 
     std::string why;
     for (int attempt = 1; attempt <= kStartTries; ++attempt) {
@@ -253,6 +254,29 @@ Dovecot::Dovecot(std::vector<MailUser> users) {
 
 Dovecot::~Dovecot() {
     Stop();
+}
+
+// A test authority and a server certificate it signed, with elliptic-curve
+// keys (made in milliseconds); both are valid for two days.
+void Dovecot::MakeCertificates() {
+    const std::string d = dir_.path();
+    WriteFile(d + "/server.ext", "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string commands[] = {
+        "openssl req -x509" + ec +
+            " -keyout ca.key -out ca.pem -days 2 -subj '/CN=Kelvane Test CA'",
+        "openssl req" + ec + " -keyout server.key -out server.csr -subj '/CN=127.0.0.1'",
+        "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2"
+        " -extfile server.ext -out server.pem",
+        "openssl x509 -in server.pem -noout -fingerprint -sha256 > fingerprint.txt",
+    };
+    for (const std::string& c : commands)
+        if (std::system(("cd '" + d + "' && " + c + " 2>>openssl.log").c_str()) != 0)
+            throw std::runtime_error("openssl failed: " + c + "\n" + ReadFile(d + "/openssl.log"));
+    const std::string line = ReadFile(d + "/fingerprint.txt");  // "sha256 Fingerprint=AB:..."
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) throw std::runtime_error("no fingerprint: " + line);
+    fingerprint_ = line.substr(eq + 1, line.find_first_of("\r\n", eq) - eq - 1);
 }
 
 void Dovecot::WriteConfig() const {
@@ -268,8 +292,15 @@ void Dovecot::WriteConfig() const {
     const std::pair<std::string, std::string> values[] = {
         {"@CHROOT@\n", chroot},
         {"@INSTANCE@", "kelvane-test-" + std::to_string(getpid()) + "-" + std::to_string(port_)},
+        {"@LISTEN@", tls_ ? "127.0.0.1, 127.0.0.2" : "127.0.0.1"},
+        {"@SSL@", tls_ ? "ssl = yes\nssl_cert = <@DIR@/server.pem\nssl_key = <@DIR@/server.key\n"
+                         "ssl_min_protocol = TLSv1.2"
+                       : "ssl = no"},
+        {"@POP3S@",
+         tls_ ? "  inet_listener pop3s {\n    port = @TLSPORT@\n    ssl = yes\n  }\n" : ""},
         {"@DIR@", dir_.path()},
         {"@PORT@", std::to_string(port_)},
+        {"@TLSPORT@", std::to_string(tlsPort_)},
         {"@USER@", mailUser_},
         {"@GROUP@", mailGroup_},
     };
@@ -282,6 +313,9 @@ void Dovecot::WriteConfig() const {
 
 bool Dovecot::Start(std::string& why) {
     port_ = FreePort();
+    tlsPort_ = 0;
+    while (tls_ && (tlsPort_ == 0 || tlsPort_ == port_))
+        tlsPort_ = FreePort();
     WriteConfig();
 
     // Everything the child needs is prepared before the fork.

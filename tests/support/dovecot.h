@@ -46,6 +46,13 @@ struct MailUser {
     std::string password;
 };
 
+// With Tls::On the server has ssl = yes (STLS on the plain port) and a
+// pop3s listener. Its certificate, for 127.0.0.1 and localhost only, comes
+// from a test authority made with the openssl command in the test folder;
+// trust it with SSL_CERT_FILE=CaFile(). The server also listens on
+// 127.0.0.2, a name its certificate does not carry.
+enum class Tls { Off, On };
+
 class Dovecot {
   public:
     // The dovecot executable, empty when it is not installed.
@@ -56,7 +63,7 @@ class Dovecot {
 
     // Creates the users and starts the server; throws std::runtime_error
     // (with the server's log) when it does not greet within a few seconds.
-    explicit Dovecot(std::vector<MailUser> users);
+    explicit Dovecot(std::vector<MailUser> users, Tls tls = Tls::Off);
     // SIGTERM, then waits for the server to exit.
     ~Dovecot();
     Dovecot(const Dovecot&) = delete;
@@ -64,6 +71,11 @@ class Dovecot {
 
     std::uint16_t Port() const { return port_; }
     std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+    // The pop3s listener (Tls::On only).
+    std::uint16_t TlsPort() const { return tlsPort_; }
+    std::string CaFile() const { return dir_.file("ca.pem"); }
+    // The SHA-256 fingerprint of the server certificate, "AB:CD:...".
+    const std::string& Fingerprint() const { return fingerprint_; }
     const std::string& Password(const std::string& user) const;
 
     // Delivers text to the user's Maildir/new exactly as given (LF line ends
@@ -82,6 +94,7 @@ class Dovecot {
     bool Start(std::string& why);
     void Stop();
     void WriteConfig() const;
+    void MakeCertificates();
     std::string Maildir(const std::string& user) const;
 
     TempDir dir_;
@@ -90,6 +103,9 @@ class Dovecot {
     gid_t mailGid_ = 0;
     std::string mailUser_, mailGroup_;
     std::uint16_t port_ = 0;
+    std::uint16_t tlsPort_ = 0;
+    bool tls_ = false;
+    std::string fingerprint_;
     pid_t pid_ = -1;
     unsigned delivered_ = 0;
 };
