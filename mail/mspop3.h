@@ -104,7 +104,8 @@ class TmsCustomPOP : public TmsMailBase {
     void EnsureConnected();
     // Sends the command and throws ServerError unless the reply is positive.
     void Command(const std::string& line);
-    void ReadStat();
+    // The message count and mailbox size from the STAT reply just read.
+    void ParseStat();
     // The size of the message at pos as LIST reports it, kSizeUnknown when
     // unreadable.
     std::int64_t ListSize(int pos);

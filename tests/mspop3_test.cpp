@@ -694,6 +694,47 @@ FakeServer& GreetWithCapa(FakeServer& srv, const std::string& capa, int count) {
         .Send("+OK " + std::to_string(count) + " 999\r\n");
 }
 
+// With PIPELINING the login goes out in one flight; a refused PASS still
+// ends it with the server's words, and the STAT reply owed is taken, so the
+// QUIT that follows gets its own reply.
+TEST_F(PopTest, PipelinedLogin) {
+    const struct {
+        const char* passReply;
+        const char* error;  // null: logged in
+    } cases[] = {
+        {"+OK logged in", nullptr},
+        {"-ERR [AUTH] Authentication failed.", "-ERR [AUTH] Authentication failed."},
+    };
+    for (const auto& c : cases) {
+        TmsRemotePOP p;
+        FakeServer srv;
+        srv.Send("+OK POP3 ready\r\n")
+            .Expect("CAPA")
+            .Send(kCapaPipelining)
+            // All three are in before the first reply: only a client that
+            // sends ahead gets past this.
+            .Expect("USER " + kUser)
+            .Expect("PASS " + kPassword)
+            .Expect("STAT")
+            .Send(std::string("+OK\r\n") + c.passReply + "\r\n" +
+                  (c.error ? "-ERR not logged in\r\n" : "+OK 0 0\r\n"));
+        Quit(srv);
+        p.SetServer(srv.Address());
+        p.SetUserName(kUser);
+        p.SetPassword(kPassword);
+        p.SetClock(&kFastClock);
+        try {
+            p.UpdateInfo();
+            EXPECT_EQ(c.error, nullptr);
+        } catch (const ServerError& e) {
+            ASSERT_NE(c.error, nullptr) << e.what();
+            EXPECT_STREQ(e.what(), c.error);
+            p.Disconnect();
+        }
+        EXPECT_TRUE(srv.Finish()) << srv.Report();
+    }
+}
+
 // Whatever the server offers and however its replies are cut up, the header
 // pass gives the records and events of the strict exchange, and fails where
 // it fails.
