@@ -282,18 +282,7 @@ long TlsLayer::Read(char* buffer, std::size_t size, bool peek, Want& want) {
     const int rc = peek ? SSL_peek_ex(state_->ssl, buffer, size, &got)
                         : SSL_read_ex(state_->ssl, buffer, size, &got);
     if (rc == 1) return static_cast<long>(got);
-    switch (SSL_get_error(state_->ssl, rc)) {
-        case SSL_ERROR_ZERO_RETURN:
-            return 0;
-        case SSL_ERROR_WANT_READ:
-            want = Want::Read;
-            return -1;
-        case SSL_ERROR_WANT_WRITE:
-            want = Want::Write;
-            return -1;
-        default:
-            Fail(rc, "read");
-    }
+    return Unfinished(rc, want, "read");
 }
 
 long TlsLayer::Write(const char* data, std::size_t size, Want& want) {
@@ -303,7 +292,13 @@ long TlsLayer::Write(const char* data, std::size_t size, Want& want) {
     std::size_t done = 0;
     const int rc = SSL_write_ex(state_->ssl, data, size, &done);
     if (rc == 1) return static_cast<long>(done);
-    switch (SSL_get_error(state_->ssl, rc)) {
+    return Unfinished(rc, want, "write");
+}
+
+long TlsLayer::Unfinished(int result, Want& want, const char* during) {
+    switch (SSL_get_error(state_->ssl, result)) {
+        case SSL_ERROR_ZERO_RETURN:
+            return 0;
         case SSL_ERROR_WANT_READ:
             want = Want::Read;
             return -1;
@@ -311,7 +306,7 @@ long TlsLayer::Write(const char* data, std::size_t size, Want& want) {
             want = Want::Write;
             return -1;
         default:
-            Fail(rc, "write");
+            Fail(result, during);
     }
 }
 

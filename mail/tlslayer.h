@@ -88,6 +88,9 @@ class TlsLayer {
   private:
     struct State;
     [[noreturn]] void Fail(int result, const char* during);
+    // A read or write that did not complete: 0 for a closed session, -1
+    // with want set when the socket must be waited on, else Fail.
+    long Unfinished(int result, Want& want, const char* during);
     void CheckPeer();
 
     std::unique_ptr<State> state_;

@@ -55,8 +55,9 @@ void SpamSettings::Savesettings(const std::string& programDir, SaveMode mode) {
     // Without a lock file (a folder we cannot write) the writes fail on
     // their own.
     const FileLock lock(JoinPath(programDir, kLockFile));
-    for (const auto& [list, name] : lists) {
-        const std::string path = JoinPath(programDir, name);
+    for (const auto& entry : lists) {
+        RuleList* list = entry.first;  // not a binding: clang 14 cannot capture one
+        const std::string path = JoinPath(programDir, entry.second);
         if (mode == SaveMode::Explicit)
             attempt([&] { list->Save(path); });
         else if (!list->Damaged())

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "settings/keys.h"
+#include "ui/dialogbuttons.h"
 #include "ui/displaytext.h"
 
 namespace kelvane {
@@ -62,12 +63,7 @@ TfrmGeneral::TfrmGeneral(const Locations& where, QWidget* parent) : QDialog(pare
     edCount = new QLabel(this);
     edCount->setObjectName("edCount");
 
-    auto* buttons = new QDialogButtonBox(this);
-    btOK = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
-    btOK->setObjectName("btOK");
-    btOK->setDefault(true);
-    btCancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-    btCancel->setObjectName("btCancel");
+    QDialogButtonBox* buttons = ui::OkCancelButtons(this, btOK, btCancel);
     connect(btOK, &QPushButton::clicked, this, &TfrmGeneral::btOKClick);
     connect(btCancel, &QPushButton::clicked, this, &TfrmGeneral::btCancelClick);
 

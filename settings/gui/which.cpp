@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/dialogbuttons.h"
 #include "ui/displaytext.h"
 
 namespace kelvane {
@@ -27,12 +28,7 @@ TfrmWhichMailbox::TfrmWhichMailbox(const MailboxTable& table, int current, QWidg
         cbMailbox->addItem(ui::DisplayText(entry.text), entry.slot);
     cbMailbox->setCurrentIndex(ChooserPreselect(entries, current));
 
-    auto* buttons = new QDialogButtonBox(this);
-    btOK = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
-    btOK->setObjectName("btOK");
-    btOK->setDefault(true);
-    btCancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-    btCancel->setObjectName("btCancel");
+    QDialogButtonBox* buttons = ui::OkCancelButtons(this, btOK, btCancel);
     connect(btOK, &QPushButton::clicked, this, &TfrmWhichMailbox::btOKClick);
     connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
 
