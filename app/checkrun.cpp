@@ -225,6 +225,13 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
     log_.OpenLogFile();
     try {
         pop_.ProcessMarks();
+    } catch (const ServerError& e) {
+        // The deletion blocks went into the log before the server refused;
+        // nothing of the pass took effect, and the log must say so.
+        // (Connection errors are logged on their way already.)
+        QuietLog([&] { log_.LogError(e.what(), pop_.UserName(), pop_.Server()); });
+        log_.CloseLogFile();
+        throw;
     } catch (...) {
         log_.CloseLogFile();
         throw;

@@ -441,6 +441,10 @@ TEST_F(CheckTest, RefusedDeleteIsNotCountedAsDeleted) {
     EXPECT_FALSE(totalRaised);
     for (const std::string& s : view.status)
         EXPECT_EQ(s.find("messages deleted"), std::string::npos) << s;
+    // The block written before the refusal is followed by the failure.
+    const std::string log = ReadFile(logName);
+    EXPECT_NE(log.find("DELETE SPAM on "), std::string::npos) << log;
+    EXPECT_NE(log.find("ERROR -ERR locked FOR bob ON "), std::string::npos) << log;
 }
 
 TEST_F(CheckTest, SecondDeletionWhileOneRunsIsIgnored) {
