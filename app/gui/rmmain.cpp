@@ -230,7 +230,7 @@ void TfrmMain::BuildWindow() {
     pnlHint = new QLabel("Right click for more options, double click to mark", this);
     pnlHint->setObjectName("pnlHint");
     pnlHint->setFixedWidth(300);
-    pnlStatus = new QLabel("Kelvane 0.1: junk mail stays on the server", this);
+    pnlStatus = new QLabel("Kelvane 0.1: ready to check your mailbox", this);
     pnlStatus->setObjectName("pnlStatus");
     pnlStatus->setTextFormat(Qt::PlainText);
     pnlStatus->setAccessibleName("Status");
