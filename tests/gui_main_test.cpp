@@ -18,6 +18,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest/QTest>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -349,6 +351,7 @@ class DeletionTest : public MainWindowTest {
             ++tries;
             main->btListClick();
             main->DeleteMessages();
+            if (duringDeletion) duringDeletion();
         });
         boxes.Expect("confirm", "Really delete messages from server?", true);
         if (thenError) boxes.Expect("error", thenError);
@@ -356,6 +359,7 @@ class DeletionTest : public MainWindowTest {
         ASSERT_TRUE(srv.Finish()) << srv.Report();
     }
     int tries = 0;
+    std::function<void()> duringDeletion;
 };
 
 TEST_F(DeletionTest, TwoOfThreeDeletedAfterConfirmationThenRefilled) {
@@ -372,6 +376,27 @@ TEST_F(DeletionTest, TwoOfThreeDeletedAfterConfirmationThenRefilled) {
     EXPECT_EQ(ExitCaption(), "Goodbye");
     EXPECT_FALSE(main->Busy());
     EXPECT_FALSE(main->btDelete->isHidden());
+}
+
+// The store may fail between the confirmation and the total (a full disk,
+// a store replaced meanwhile): the messages are gone from the server all the
+// same, so the list is refilled, the window is free again and the total's
+// failure is told on its own.
+TEST_F(DeletionTest, ATotalThatCannotBeSavedStillEndsTheDeletion) {
+    FakeServer srv;
+    duringDeletion = [&] {
+        if (srv.Received().find("DELE 3") == std::string::npos ||
+            std::filesystem::is_directory(where.userStore))
+            return;
+        std::filesystem::remove(where.userStore);
+        std::filesystem::create_directory(where.userStore);
+    };
+    CheckThenDelete(srv, false, "Failed to get data for 'Count'");
+    ASSERT_EQ(main->Model().rowCount(), 1);
+    EXPECT_EQ(Cell(0), "Caf\xC3\xA9?");
+    EXPECT_EQ(Status(), "There were 2 messages deleted");
+    EXPECT_EQ(ExitCaption(), "Goodbye");
+    EXPECT_FALSE(main->Busy());
 }
 
 TEST_F(DeletionTest, LaunchLeavesTheListEmptyAndSaysWhenNoMailProgramIsSet) {

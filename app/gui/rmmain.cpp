@@ -649,6 +649,7 @@ void TfrmMain::DeleteMessages() {
     enableAllButtons();
     SetIdleRole();
     UpdateListFace();
+    if (!result.totalError.empty()) ShowError(result.totalError);
     if (result.total != result.marked && isVisible() && options.launch) btLaunchClick();
 }
 
