@@ -201,6 +201,21 @@ TEST_F(MainWindowTest, ThreeMessagesArriveCountedAndMarkedWhileClicksDoNothing) 
         << "the hit count was not saved";
 }
 
+// Another program may leave the store unreadable while the window is open
+// (an administrator's run that replaced it): Check says so and starts
+// nothing, and the window stays usable.
+TEST_F(MainWindowTest, CheckWithAStoreThatCannotBeReadSaysSoAndStartsNothing) {
+    Mailbox(1, "127.0.0.1:9");
+    Start();
+    std::filesystem::remove(where.userStore);
+    std::filesystem::create_directory(where.userStore);
+    boxes.Expect("error", "Failed to get data for 'Server1'");
+    main->btList->click();
+    EXPECT_FALSE(main->Busy());
+    EXPECT_TRUE(main->btList->isEnabled());
+    EXPECT_FALSE(retrieving->isVisible());
+}
+
 TEST_F(MainWindowTest, CancelInTheMiddleOfARun) {
     FakeServer srv;
     Login(srv, 3);
