@@ -12,6 +12,7 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
@@ -214,6 +215,25 @@ TEST_F(MainWindowTest, CheckWithAStoreThatCannotBeReadSaysSoAndStartsNothing) {
     EXPECT_FALSE(main->Busy());
     EXPECT_TRUE(main->btList->isEnabled());
     EXPECT_FALSE(retrieving->isVisible());
+}
+
+// OK in the general settings with a store that cannot be written tells so
+// and keeps the dialog open, instead of letting the error escape the button.
+TEST_F(MainWindowTest, GeneralSettingsOkWithAStoreThatCannotBeWrittenStaysOpen) {
+    Start();
+    general->show();
+    std::filesystem::remove(where.userStore);
+    std::filesystem::create_directory(where.userStore);
+    QString told;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->accept();
+        }
+    });
+    general->btOK->click();
+    EXPECT_EQ(told.toStdString(), "Failed to set data for 'Automatic'");
+    EXPECT_TRUE(general->isVisible());
 }
 
 TEST_F(MainWindowTest, CancelInTheMiddleOfARun) {
