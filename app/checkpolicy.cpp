@@ -90,6 +90,7 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
                 deletion, prompts, [&](int marked) { AddToTotal(where, marked); });
             report.Deleted(result.marked);
             report.Listed(check);
+            if (!result.totalError.empty()) fail(result.totalError);
         } catch (const RefillError& e) {
             // The deletion itself is done: say so, and go on with the others.
             report.Deleted(e.Marked());

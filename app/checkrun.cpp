@@ -238,7 +238,16 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
     }
     log_.CloseLogFile();
     result.ran = true;
-    if (addToTotal) addToTotal(result.marked);
+    // The messages are gone from the server whatever becomes of the total:
+    // the list must still be emptied and refilled, or its rows would name
+    // messages that no longer exist.
+    if (addToTotal) {
+        try {
+            addToTotal(result.marked);
+        } catch (const KelvaneError& e) {
+            result.totalError = e.what();
+        }
+    }
 
     list_.Clear();
     view_.RowsChanged();

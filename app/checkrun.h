@@ -67,6 +67,8 @@ struct DeletionResult {
     int total = 0;
     // The list was left empty because the mail program is to be started.
     bool launchMailer = false;
+    // Why the running total could not be raised; the deletion itself stands.
+    std::string totalError;
 };
 
 class MailCheck {

@@ -205,16 +205,11 @@ std::optional<std::string> WriteFileAtomic(const std::string& linkPath, std::str
         done += static_cast<std::size_t>(n);
     }
     if (::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
-        int err = errno;
-        ::unlink(tmp.c_str());
-        return SystemText(err);
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(tmp.c_str());
-        return SystemText(err);
-    }
+    // Renamed while still held: closing first would let another save take
+    // the finished file for a leftover and remove it before the rename.
+    if (::rename(tmp.c_str(), path.c_str()) != 0) return fail(errno);
+    // The data is on disk and in place; closing cannot lose it any more.
+    ::close(fd);
     // Make the rename itself durable.
     std::string dir = DirName(path);
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

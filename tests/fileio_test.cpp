@@ -6,9 +6,29 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <utility>
 
 #include "support/testdir.h"
+
+namespace kelvane {
+namespace {
+
+// Runs once, inside the next save, just before its rename.
+std::function<void()> beforeRename;
+
+}  // namespace
+}  // namespace kelvane
+
+// Stands in for the C library's rename in this test program, so that a
+// test can act at the moment before a save's rename.
+extern "C" int rename(const char* from, const char* to) noexcept {
+    if (auto hook = std::exchange(kelvane::beforeRename, nullptr)) hook();
+    return ::renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
 
 namespace kelvane {
 namespace {
@@ -97,6 +117,22 @@ TEST(WriteFileAtomic, RemovesTemporaryFilesOfKilledSaves) {
     EXPECT_TRUE(std::filesystem::exists(running));
     EXPECT_TRUE(std::filesystem::exists(other));
     ::close(held);
+}
+
+// A second save of the same file (another program's) that starts when the
+// first has written everything but not yet renamed must not take the first
+// one's finished temporary file for a leftover.
+TEST(WriteFileAtomic, ASaveStartingBeforeAnothersRenameKeepsItsTemporaryFile) {
+    TempDir dir;
+    const std::string path = dir.file("subj.lst");
+    test::WriteFile(path, "old");
+    std::optional<std::string> second = "not run";
+    beforeRename = [&] { second = WriteFileAtomic(path, "second"); };
+
+    EXPECT_EQ(WriteFileAtomic(path, "first"), std::nullopt);
+    EXPECT_EQ(second, std::nullopt);
+    EXPECT_EQ(ReadFile(path), "first");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace

@@ -12,12 +12,15 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest/QTest>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -199,6 +202,40 @@ TEST_F(MainWindowTest, ThreeMessagesArriveCountedAndMarkedWhileClicksDoNothing) 
         << "the hit count was not saved";
 }
 
+// Another program may leave the store unreadable while the window is open
+// (an administrator's run that replaced it): Check says so and starts
+// nothing, and the window stays usable.
+TEST_F(MainWindowTest, CheckWithAStoreThatCannotBeReadSaysSoAndStartsNothing) {
+    Mailbox(1, "127.0.0.1:9");
+    Start();
+    std::filesystem::remove(where.userStore);
+    std::filesystem::create_directory(where.userStore);
+    boxes.Expect("error", "Failed to get data for 'Server1'");
+    main->btList->click();
+    EXPECT_FALSE(main->Busy());
+    EXPECT_TRUE(main->btList->isEnabled());
+    EXPECT_FALSE(retrieving->isVisible());
+}
+
+// OK in the general settings with a store that cannot be written tells so
+// and keeps the dialog open, instead of letting the error escape the button.
+TEST_F(MainWindowTest, GeneralSettingsOkWithAStoreThatCannotBeWrittenStaysOpen) {
+    Start();
+    general->show();
+    std::filesystem::remove(where.userStore);
+    std::filesystem::create_directory(where.userStore);
+    QString told;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->accept();
+        }
+    });
+    general->btOK->click();
+    EXPECT_EQ(told.toStdString(), "Failed to set data for 'Automatic'");
+    EXPECT_TRUE(general->isVisible());
+}
+
 TEST_F(MainWindowTest, CancelInTheMiddleOfARun) {
     FakeServer srv;
     Login(srv, 3);
@@ -349,6 +386,7 @@ class DeletionTest : public MainWindowTest {
             ++tries;
             main->btListClick();
             main->DeleteMessages();
+            if (duringDeletion) duringDeletion();
         });
         boxes.Expect("confirm", "Really delete messages from server?", true);
         if (thenError) boxes.Expect("error", thenError);
@@ -356,6 +394,7 @@ class DeletionTest : public MainWindowTest {
         ASSERT_TRUE(srv.Finish()) << srv.Report();
     }
     int tries = 0;
+    std::function<void()> duringDeletion;
 };
 
 TEST_F(DeletionTest, TwoOfThreeDeletedAfterConfirmationThenRefilled) {
@@ -372,6 +411,27 @@ TEST_F(DeletionTest, TwoOfThreeDeletedAfterConfirmationThenRefilled) {
     EXPECT_EQ(ExitCaption(), "Goodbye");
     EXPECT_FALSE(main->Busy());
     EXPECT_FALSE(main->btDelete->isHidden());
+}
+
+// The store may fail between the confirmation and the total (a full disk,
+// a store replaced meanwhile): the messages are gone from the server all the
+// same, so the list is refilled, the window is free again and the total's
+// failure is told on its own.
+TEST_F(DeletionTest, ATotalThatCannotBeSavedStillEndsTheDeletion) {
+    FakeServer srv;
+    duringDeletion = [&] {
+        if (srv.Received().find("DELE 3") == std::string::npos ||
+            std::filesystem::is_directory(where.userStore))
+            return;
+        std::filesystem::remove(where.userStore);
+        std::filesystem::create_directory(where.userStore);
+    };
+    CheckThenDelete(srv, false, "Failed to get data for 'Count'");
+    ASSERT_EQ(main->Model().rowCount(), 1);
+    EXPECT_EQ(Cell(0), "Caf\xC3\xA9?");
+    EXPECT_EQ(Status(), "There were 2 messages deleted");
+    EXPECT_EQ(ExitCaption(), "Goodbye");
+    EXPECT_FALSE(main->Busy());
 }
 
 TEST_F(DeletionTest, LaunchLeavesTheListEmptyAndSaysWhenNoMailProgramIsSet) {

@@ -336,28 +336,35 @@ void TfrmMain::btListClick() {
     // The run state disables the button; this also holds for a click queued
     // while a wait dispatches events, and for callers other than the button.
     if (Busy() || !check_) return;
-    LoadCurrentAccount();
     StopAlarm();
-    if (auto missing = check_->MissingAccountText()) {
-        boxes_->Error(*missing);
-        btGeneralClick();
-        return;
-    }
-    if (minutes_ > 0 && isVisible()) {
-        general_->ReadMailboxes();
-        if (NeedsChooser(general_->Table())) {
-            const std::optional<int> chosen =
-                ChooseMailbox(general_->Table(), currentMailbox_, this);
-            if (!chosen || Busy()) return;
-            currentMailbox_ = *chosen;
-        }
+    // The account comes from the store as it is now, which another program
+    // may have left unreadable: that is told, and no check starts.
+    try {
         LoadCurrentAccount();
-        // The chosen slot may lack what the first one had.
         if (auto missing = check_->MissingAccountText()) {
             boxes_->Error(*missing);
             btGeneralClick();
             return;
         }
+        if (minutes_ > 0 && isVisible()) {
+            general_->ReadMailboxes();
+            if (NeedsChooser(general_->Table())) {
+                const std::optional<int> chosen =
+                    ChooseMailbox(general_->Table(), currentMailbox_, this);
+                if (!chosen || Busy()) return;
+                currentMailbox_ = *chosen;
+            }
+            LoadCurrentAccount();
+            // The chosen slot may lack what the first one had.
+            if (auto missing = check_->MissingAccountText()) {
+                boxes_->Error(*missing);
+                btGeneralClick();
+                return;
+            }
+        }
+    } catch (const KelvaneError& e) {
+        boxes_->Error(e.what());
+        return;
     }
     const bool timerRan = minuteTimer_.isActive();
     minuteTimer_.stop();
@@ -649,6 +656,7 @@ void TfrmMain::DeleteMessages() {
     enableAllButtons();
     SetIdleRole();
     UpdateListFace();
+    if (!result.totalError.empty()) ShowError(result.totalError);
     if (result.total != result.marked && isVisible() && options.launch) btLaunchClick();
 }
 

@@ -9,9 +9,11 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "base/error.h"
 #include "settings/keys.h"
 #include "ui/dialogbuttons.h"
 #include "ui/displaytext.h"
+#include "ui/messageboxes.h"
 
 namespace kelvane {
 
@@ -127,7 +129,14 @@ void TfrmGeneral::showEvent(QShowEvent* event) {
 }
 
 void TfrmGeneral::btOKClick() {
-    SaveSettings();
+    try {
+        SaveSettings();
+    } catch (const KelvaneError& e) {
+        // A store that cannot be written: the dialog stays open with the
+        // user's choices, so nothing is lost and OK can be tried again.
+        ui::QtMessageBoxes(this).Error(e.what());
+        return;
+    }
     accept();
 }
 
