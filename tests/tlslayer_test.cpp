@@ -90,6 +90,9 @@ class TlsPeer {
             ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
             ADD_FAILURE() << "cannot listen on loopback";
         port_ = ntohs(a.sin_port);
+        // A client that never connects must not hold the test up for ever.
+        timeval limit{5, 0};
+        ::setsockopt(listener_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         thread_ = std::thread([this, script = std::move(script)] {
             // A client that has gone must not kill the test with SIGPIPE.
             sigset_t pipe;
