@@ -367,6 +367,7 @@ void TmsRemotePOP::DeletePipelined(const std::vector<int>& marked) {
             // The checks still in flight would be misread later: closed.
             CheckSame(marked[i], now.Headers, true);
         }
+        CheckInStep(pipe);
     } catch (...) {
         pipe.Settle();
         throw;
@@ -381,11 +382,23 @@ void TmsRemotePOP::DeletePipelined(const std::vector<int>& marked) {
             }
             CheckDeleteReply(pipe.ReadReply());
         }
+        CheckInStep(pipe);
     } catch (...) {
         // With DELEs in flight, only leaving without QUIT is sure to undo them.
         if (Connected()) Close();
         throw;
     }
+}
+
+// A reply more than the commands asked for means that some reply was taken
+// for another command's: a refused DELE may have passed as accepted. Leaving
+// without QUIT undoes every DELE of the session.
+void TmsRemotePOP::CheckInStep(const Pipeline& pipe) {
+    if (!pipe.HasUnread()) return;
+    std::string line = pipe.UnreadLine();
+    SetLastReply(line);
+    Close();
+    throw ServerError(line);
 }
 
 void TmsRemotePOP::Disconnect() {

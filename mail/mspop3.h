@@ -183,6 +183,9 @@ class TmsRemotePOP : public TmsCustomPOP {
     }
     void UpdateInfoPipelined();
     void DeletePipelined(const std::vector<int>& marked);
+    // Closes without QUIT and raises the stray line when the pass's pipe
+    // holds bytes beyond its last reply.
+    void CheckInStep(const Pipeline& pipe);
     // Fails with "IDs are different" unless now is the message recorded at
     // pos; close: the connection is closed first (commands still in flight).
     void CheckSame(int pos, const TmsHeaders& now, bool close);

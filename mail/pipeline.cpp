@@ -1,5 +1,6 @@
 #include "mail/pipeline.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kelvane {
@@ -98,6 +99,13 @@ void TmsCustomPOP::Pipeline::ReadData(std::string& block, std::size_t limit) {
         if (pop_.OnProgress)
             pop_.OnProgress(pop_, -1, static_cast<std::int64_t>(Buffered().size()));
     }
+}
+
+std::string TmsCustomPOP::Pipeline::UnreadLine() const {
+    std::string_view line = Buffered().substr(0, std::min(Buffered().find('\n'), kMaxReplyLine));
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    return std::string(line);
 }
 
 void TmsCustomPOP::Pipeline::Drain() {

@@ -33,6 +33,11 @@ class TmsCustomPOP::Pipeline {
     // a dot-terminated block. It is written during the following reads.
     void Send(std::string_view command, bool block);
     std::size_t InFlight() const { return owed_.size(); }
+    // Bytes received beyond the last reply read: with nothing in flight, the
+    // replies are out of step with the commands they were read for.
+    bool HasUnread() const { return at_ < in_.size(); }
+    // The first line of those bytes, without its line end.
+    std::string UnreadLine() const;
 
     // The reply to the oldest command in flight: its code, the line kept as
     // the last reply; an empty line when the server closed first.

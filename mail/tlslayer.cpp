@@ -185,6 +185,9 @@ TlsLayer::TlsLayer(int fd, const std::string& host, CertificateCheck check, cons
     // A server that drops the connection without the closing alert is a
     // closed connection, as it is in plain text; POP3 marks its own ends.
     SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // A second handshake inside the session could bring another certificate
+    // that nothing checks against the pin; POP3 has no use for one.
+    SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     // The default paths honour SSL_CERT_FILE and SSL_CERT_DIR.
     if (check != CertificateCheck::Pinned) SSL_CTX_set_default_verify_paths(ctx);

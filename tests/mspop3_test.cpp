@@ -848,25 +848,37 @@ TEST_F(PopTest, PipelinedDeletionPass) {
     auto headers = [](int n) { return Headers(std::to_string(n) + "@x", "s" + std::to_string(n)); };
     const struct {
         const char* name;
-        int foreign;  // message whose headers changed, 0: none
-        int refused;  // message whose DELE is refused, 0: none
+        int foreign;    // message whose headers changed, 0: none
+        int refused;    // message whose DELE is refused, 0: none
+        bool repeated;  // the first DELE's reply comes twice
         const char* error;
         Events events;
     } cases[] = {
         {"all checks pass",
          0,
          0,
+         false,
          nullptr,
          {"Open", "TransferringData", "Deleting0", "Deleting1", "Deleting2", "Deleting3",
           "Deleting4", "DataTransfered", "Closing", "Closed"}},
         {"third check fails",
          3,
          0,
+         false,
          "IDs are different",
          {"Open", "TransferringData", "Error:IDs are different", "Closing", "Closed"}},
         {"third DELE refused",
          0,
          3,
+         false,
+         "-ERR locked",
+         {"Open", "TransferringData", "Deleting0", "Deleting1", "Deleting2", "Deleting3",
+          "Deleting4", "Closing", "Closed"}},
+        // Read in step with the commands, the refusal would be left over.
+        {"last DELE refused behind a repeated reply",
+         0,
+         5,
+         true,
          "-ERR locked",
          {"Open", "TransferringData", "Deleting0", "Deleting1", "Deleting2", "Deleting3",
           "Deleting4", "Closing", "Closed"}},
@@ -900,6 +912,7 @@ TEST_F(PopTest, PipelinedDeletionPass) {
                 srv.Expect("DELE " + std::to_string(n));
                 if (!c.refused || n <= c.refused)
                     batch += n == c.refused ? "-ERR locked\r\n" : "+OK\r\n";
+                if (n == 1 && c.repeated) batch += "+OK\r\n";
             }
             srv.Send(batch);
         }
