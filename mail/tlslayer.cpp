@@ -295,6 +295,12 @@ long TlsLayer::Write(const char* data, std::size_t size, Want& want) {
     std::size_t done = 0;
     const int rc = SSL_write_ex(state_->ssl, data, size, &done);
     if (rc == 1) return static_cast<long>(done);
+    // A write into a closed session is a failure, never "nothing written":
+    // the caller would only try again.
+    if (SSL_get_error(state_->ssl, rc) == SSL_ERROR_ZERO_RETURN) {
+        ERR_clear_error();
+        throw TlsFailure("The server closed the connection during write");
+    }
     return Unfinished(rc, want, "write");
 }
 
