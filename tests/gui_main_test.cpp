@@ -236,6 +236,23 @@ TEST_F(MainWindowTest, GeneralSettingsOkWithAStoreThatCannotBeWrittenStaysOpen) 
     EXPECT_TRUE(general->isVisible());
 }
 
+// An error that escapes a handler (the dialog reads the store as it opens)
+// is shown, and the program goes on.
+TEST_F(MainWindowTest, AnErrorEscapingAHandlerIsShownAndTheProgramGoesOn) {
+    Start();
+    std::filesystem::remove(where.userStore);
+    std::filesystem::create_directory(where.userStore);
+    auto* app = static_cast<ui::Application*>(QCoreApplication::instance());
+    std::vector<std::string> shown;
+    app->SetErrorHandler([&](const std::string& text) { shown.push_back(text); });
+    general->show();
+    QCoreApplication::processEvents();
+    app->SetErrorHandler(nullptr);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], "Failed to get data for 'Which'");
+    EXPECT_TRUE(main->btList->isEnabled());
+}
+
 TEST_F(MainWindowTest, CancelInTheMiddleOfARun) {
     FakeServer srv;
     Login(srv, 3);

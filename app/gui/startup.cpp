@@ -13,12 +13,13 @@
 #include "settings/gui/general.h"
 #include "settings/gui/import.h"
 #include "settings/gui/optsmain.h"
+#include "ui/application.h"
 #include "ui/displaytext.h"
 
 namespace kelvane {
 
 int RunKelvane(int argc, char** argv) {
-    QApplication app(argc, argv);
+    ui::Application app(argc, argv);
     QApplication::setApplicationName("Kelvane");
     QApplication::setApplicationDisplayName("Kelvane");
     QApplication::setApplicationVersion("0.1");
@@ -26,9 +27,10 @@ int RunKelvane(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Kelvane: the junk-mail filter for POP3 mailboxes.\n"
-        "Rule lists, known.lst and Kelvane.ini are read from the program folder\n"
-        "(the folder of this executable, or --dir); mailboxes and general settings\n"
-        "from the per-user store shared with kelvane-cli.");
+        "Rule lists, known.lst and Kelvane.ini are read from the program folder:\n"
+        "--dir when given, else the folder of this executable when you can write\n"
+        "to it, else ${XDG_DATA_HOME:-~/.local/share}/Kelvane. Mailboxes and general\n"
+        "settings come from the per-user store shared with kelvane-cli.");
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption dirOption("dir", "Program folder holding the rule set.", "DIR");

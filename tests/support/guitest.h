@@ -10,6 +10,7 @@
 #include <deque>
 #include <string>
 
+#include "ui/application.h"
 #include "ui/messageboxes.h"
 
 namespace kelvane::test {
@@ -19,7 +20,7 @@ namespace kelvane::test {
 inline int GuiTestMain(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
+    ui::Application app(argc, argv);
     return RUN_ALL_TESTS();
 }
 
