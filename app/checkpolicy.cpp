@@ -1,5 +1,6 @@
 #include "app/checkpolicy.h"
 
+#include <charconv>
 #include <cstdint>
 
 #include "base/fileio.h"
@@ -20,9 +21,18 @@ void AddToTotal(const Locations& where, int marked) {
     SettingsStore user = SettingsStore::OpenUser(where);
     // Read and raised under the store's lock, so two runs both count.
     user.Batch([&] {
-        std::int32_t total = 0;
-        if (!ParseStoredInteger(keys::Read(user, keys::Count), total)) total = 0;
-        keys::Write(user, keys::Count, std::to_string(static_cast<long long>(total) + marked));
+        const std::string stored = keys::Read(user, keys::Count);
+        std::int32_t small = 0;
+        long long total = 0;
+        // A total past 32 bits, as this function writes it, must not read
+        // back as nothing.
+        if (ParseStoredInteger(stored, small)) {
+            total = small;
+        } else {
+            const char* end = stored.data() + stored.size();
+            if (std::from_chars(stored.data(), end, total).ptr != end) total = 0;
+        }
+        keys::Write(user, keys::Count, std::to_string(total + marked));
     });
 }
 

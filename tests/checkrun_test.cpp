@@ -3,6 +3,7 @@
 // deletion removes exactly the messages the list shows marked.
 
 #include "app/checkrun.h"
+#include "app/checkpolicy.h"
 
 #include <gtest/gtest.h>
 
@@ -479,6 +480,38 @@ TEST_F(CheckTest, NoLogNameMeansNoLogLines) {
     check.LogMailCheck();
     EXPECT_TRUE(srv.Finish()) << srv.Report();
     EXPECT_FALSE(std::filesystem::exists(dir.file("log.txt")));
+}
+
+}  // namespace
+}  // namespace kelvane
+
+namespace kelvane {
+namespace {
+
+// The running total as the store holds it, raised by a deletion of three.
+TEST(RunningTotal, RaisedFromWhatIsStored) {
+    const struct {
+        const char* stored;  // null: no key yet
+        const char* raised;
+    } cases[] = {
+        {nullptr, "3"},
+        {"40", "43"},
+        {"0x10", "19"},  // an old store's hexadecimal
+        {"2147483647", "2147483650"},
+        {"2147483650", "2147483653"},  // past 32 bits, as written above
+        {"many", "3"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        const Locations where{dir.path(), dir.file("10.ini")};
+        if (c.stored) {
+            SettingsStore user = SettingsStore::OpenUser(where);
+            keys::Write(user, keys::Count, c.stored);
+        }
+        AddToTotal(where, 3);
+        EXPECT_EQ(keys::Read(SettingsStore::OpenUser(where), keys::Count), c.raised)
+            << (c.stored ? c.stored : "none");
+    }
 }
 
 }  // namespace
