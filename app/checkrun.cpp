@@ -183,13 +183,20 @@ void MailCheck::Cancel() {
 
 void MailCheck::DeletingMessage(int num) {
     view_.Status("Deleting " + std::to_string(num + 1));
-    const auto index = static_cast<std::size_t>(num);
-    if (index >= list_.Count() || !log_.IsOpen()) return;
-    const MessageRow& row = list_.Rows()[index];
-    QuietLog([&] {
-        log_.LogDeletion(pop_.Server(), pop_.UserName(), row.subject, row.sender, row.size,
-                         row.date);
-    });
+    deleted_.push_back(num);
+}
+
+void MailCheck::LogDeleted() {
+    if (!log_.IsOpen()) return;
+    for (const int num : deleted_) {
+        const auto index = static_cast<std::size_t>(num);
+        if (index >= list_.Count()) continue;
+        const MessageRow& row = list_.Rows()[index];
+        QuietLog([&] {
+            log_.LogDeletion(pop_.Server(), pop_.UserName(), row.subject, row.sender, row.size,
+                             row.date);
+        });
+    }
 }
 
 DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPrompts& prompts,
@@ -222,12 +229,12 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
         if (IsMarkedForDeletion(list_.Rows()[i].mark)) pop_.MarkForDelete(static_cast<int>(i));
 
     view_.DeletionStarting();
+    deleted_.clear();
     log_.OpenLogFile();
     try {
         pop_.ProcessMarks();
     } catch (const ServerError& e) {
-        // The deletion blocks went into the log before the server refused;
-        // nothing of the pass took effect, and the log must say so.
+        // Nothing of the pass took effect, and the log must say why.
         // (Connection errors are logged on their way already.)
         QuietLog([&] { log_.LogError(e.what(), pop_.UserName(), pop_.Server()); });
         log_.CloseLogFile();
@@ -236,6 +243,9 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
         log_.CloseLogFile();
         throw;
     }
+    // The server carries the DELEs out only once QUIT is answered: the
+    // blocks record what it did, not what was asked of it.
+    LogDeleted();
     log_.CloseLogFile();
     result.ran = true;
     // The messages are gone from the server whatever becomes of the total:

@@ -3,7 +3,8 @@
 // The check run and the deletion of marked messages as the core sees them:
 // the POP3 client's events filling and marking the message list, the status
 // texts, the activity log lines, the hit counts saved after a check, and
-// the deletion with its guard, its log block per message and the refill.
+// the deletion with its guard, its log block per deleted message (written
+// once the server has answered QUIT) and the refill.
 // The main window drives this with its buttons and progress window; the
 // command line drives it directly.
 
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/activitylog.h"
 #include "app/messagelist.h"
@@ -105,8 +107,9 @@ class MailCheck {
     // emptied, since it would be incomplete.
     void Cancel();
 
-    // Deletes the rows marked for deletion on the server, logs each one,
-    // raises the running total through addToTotal (only once every marked
+    // Deletes the rows marked for deletion on the server, logs each one once
+    // the server has carried the deletions out (QUIT answered), raises the
+    // running total through addToTotal (only once every marked
     // message was deleted), then refills the list from the server unless
     // the mail program is to take over. Throws when the server work fails;
     // the guard is released on every way out.
@@ -120,6 +123,8 @@ class MailCheck {
     void NextInfoUpdated(int num);
     void InfoUpdated();
     void DeletingMessage(int num);
+    // The "DELETE SPAM" blocks of the messages the pass deleted.
+    void LogDeleted();
     // Log lines written from inside the client's events must not replace
     // the error that is on its way to the user.
     template <typename Write>
@@ -133,6 +138,7 @@ class MailCheck {
     int mailbox_ = 0;
     bool checking_ = false;
     bool deleting_ = false;
+    std::vector<int> deleted_;  // positions a DELE went out for, this pass
 };
 
 // A deletion whose messages are gone on the server (QUIT was accepted) but
