@@ -54,7 +54,52 @@ std::string Number(int pos) {
     return std::to_string(pos + 1);
 }
 
+// Whether a positive LIST reply "+OK n size" names message number n.
+bool ListNames(std::string_view reply, int pos) {
+    const std::string_view rest = ReplyArguments(reply);
+    std::int32_t n = 0;
+    return ParseDecimalInt32(rest.substr(0, rest.find(' ')), n) && n == pos + 1;
+}
+
+// A header block never starts with a status line; one that does is the
+// next command's reply, read as this block because a reply went missing.
+bool StartsWithReply(std::string_view block) {
+    return block.starts_with("+OK") || block.starts_with("-ERR");
+}
+
+// A UIDL listing has a line for every message; anything much longer than
+// the longest id (70 bytes) a line is no listing.
+constexpr std::size_t kMaxUidLine = 128;
+
 }  // namespace
+
+std::string OutOfStepText(std::string_view server) {
+    return "The replies of " + std::string(server) + " are out of step";
+}
+
+bool SameMessage(const TmsRemoteInfoItem& was, const TmsRemoteInfoItem& now) {
+    // Two messages with byte-equal header blocks (a script's reports sent in
+    // the same second) differ in their ids and often in their sizes.
+    if (!was.UniqueId.empty() && !now.UniqueId.empty() && was.UniqueId != now.UniqueId)
+        return false;
+    constexpr std::int64_t unknown = TmsRemoteInfoItem::kSizeUnknown;
+    if (was.Size != unknown && now.Size != unknown && was.Size != now.Size) return false;
+    const TmsHeaders& a = was.Headers;
+    const TmsHeaders& b = now.Headers;
+    const std::string idWas = GetHeaderValue(a, "Message-ID");
+    const std::string idNow = GetHeaderValue(b, "Message-ID");
+    // Two different ids are final: equal lines further up must not turn
+    // them back into the same message.
+    if (!idWas.empty() && !idNow.empty() && idWas != idNow) return false;
+    // With no lines on one side nothing could be compared at all.
+    if ((a.Count() == 0) != (b.Count() == 0)) return false;
+    // Lines beyond the shorter block are not compared: a header the server
+    // adds later must not make a message look foreign.
+    const std::size_t lines = std::min(a.Count(), b.Count());
+    for (std::size_t i = 0; i < lines; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
 
 // ---------------------------------------------------------------- TmsCustomPOP
 
@@ -94,6 +139,8 @@ void TmsCustomPOP::Command(const std::string& line) {
 void TmsCustomPOP::Login() {
     ResetState();
     serverPipelines_ = false;
+    uidsAsked_ = false;
+    uids_.clear();
     Connect();
     linked_ = true;
     CheckReply(ReadReply());
@@ -174,7 +221,71 @@ std::int64_t TmsCustomPOP::ListSize(int pos) {
     return ListedSize(LastReply());
 }
 
+void TmsCustomPOP::ReadUniqueIds() {
+    uidsAsked_ = true;
+    uids_.clear();
+    SendLine("UIDL");
+    const int code = ReadReply();
+    if (LastReply().empty()) CheckReply(code);  // closed instead of answering
+    // Without UIDL messages are known by size and headers alone.
+    if (code != 1) return;
+    std::string block;
+    ReadData(block, -1, (static_cast<std::size_t>(MessageCount()) + 1) * kMaxUidLine);
+    // A listing that cannot be read is no worse than none.
+    if (!ParseUniqueIds(block)) uids_.clear();
+}
+
+void TmsCustomPOP::ReadUniqueIds(Pipeline& pipe) {
+    uidsAsked_ = true;
+    uids_.clear();
+    const int code = ReadInStep(pipe);
+    if (code == 0) CheckReply(code);  // closed instead of answering
+    if (code != 1) return;
+    std::string block;
+    pipe.ReadData(block, (static_cast<std::size_t>(MessageCount()) + 1) * kMaxUidLine);
+    // With commands in flight, a block that is no listing is the next
+    // command's, taken for this one's.
+    if (!ParseUniqueIds(block)) RaiseOutOfStep();
+}
+
+bool TmsCustomPOP::ParseUniqueIds(std::string_view block) {
+    uids_.assign(static_cast<std::size_t>(std::max(MessageCount(), 0)), std::string());
+    for (std::size_t at = 0; at < block.size();) {
+        std::size_t end = block.find('\n', at);
+        if (end == std::string_view::npos) end = block.size();
+        std::string_view line = block.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line == ".") break;
+        const std::size_t blank = line.find(' ');
+        std::int32_t n = 0;
+        if (blank == std::string_view::npos || !ParseDecimalInt32(line.substr(0, blank), n) ||
+            n < 1 || n > MessageCount())
+            return false;
+        const std::string_view id = TrimView(line.substr(blank + 1));
+        if (id.empty()) return false;
+        uids_[static_cast<std::size_t>(n - 1)] = std::string(id);
+    }
+    return true;
+}
+
+std::string TmsCustomPOP::UniqueIdAt(int pos) const {
+    const auto i = static_cast<std::size_t>(pos);
+    return i < uids_.size() ? uids_[i] : std::string();
+}
+
+int TmsCustomPOP::ReadInStep(Pipeline& pipe) {
+    const int code = pipe.ReadReply();
+    if (code == 0 && !LastReply().empty()) RaiseOutOfStep();
+    return code;
+}
+
+void TmsCustomPOP::RaiseOutOfStep() {
+    RaiseAndClose(kErrOutOfStep, OutOfStepText(Server()));
+}
+
 void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
+    item.UniqueId = UniqueIdAt(pos);
     item.Size = ListSize(pos);
     Command("TOP " + Number(pos) + " 1");
     std::string block;
@@ -191,12 +302,17 @@ bool TmsCustomPOP::SendInfoCommands(Pipeline& pipe, int pos) {
     return true;
 }
 
-void TmsCustomPOP::ReadInfo(Pipeline& pipe, TmsRemoteInfoItem& item) {
-    CheckReply(pipe.ReadReply());
+void TmsCustomPOP::ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item) {
+    // A reply that went missing or came twice would shift every later
+    // record onto the wrong message: each reply must fit its command.
+    CheckReply(ReadInStep(pipe));
+    if (!ListNames(LastReply(), pos)) RaiseOutOfStep();
+    item.UniqueId = UniqueIdAt(pos);
     item.Size = ListedSize(LastReply());
-    CheckReply(pipe.ReadReply());
+    CheckReply(ReadInStep(pipe));
     std::string block;
     pipe.ReadData(block, headerLimit_);
+    if (StartsWithReply(block)) RaiseOutOfStep();
     item.Headers.LoadFromText(block);
     CutHeadersAtBody(item.Headers);
 }
@@ -231,6 +347,7 @@ void TmsRemotePOP::UpdateInfo() {
     if (PipelineActive() && MessageCount() > 0) {
         UpdateInfoPipelined();
     } else {
+        if (UniqueIdsWanted()) ReadUniqueIds();
         for (int pos = 0; pos < MessageCount(); ++pos) {
             auto item = std::make_unique<TmsRemoteInfoItem>();
             GetInfo(pos, *item);
@@ -248,15 +365,20 @@ void TmsRemotePOP::UpdateInfoPipelined() {
     Pipeline pipe(*this);
     const int count = MessageCount();
     int sent = 0;
+    bool uidl = UniqueIdsWanted();
+    if (uidl) pipe.Send("UIDL", true);
     try {
         for (int pos = 0; pos < count; ++pos) {
             while (sent < count && SendInfoCommands(pipe, sent))
                 ++sent;
+            if (uidl) ReadUniqueIds(pipe);
+            uidl = false;
             auto item = std::make_unique<TmsRemoteInfoItem>();
-            ReadInfo(pipe, *item);
+            ReadInfo(pipe, pos, *item);
             info_.Add(std::move(item));
             if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
         }
+        CheckInStep(pipe);
     } catch (...) {
         // As after the same failure in the strict pass, the session stays
         // usable: nothing of it may be left in flight.
@@ -282,24 +404,11 @@ void TmsRemotePOP::ClearMarks(int pos) {
 void TmsRemotePOP::VerifySame(int pos) {
     TmsRemoteInfoItem now;
     GetInfo(pos, now);
-    CheckSame(pos, now.Headers, false);
+    CheckSame(pos, now, false);
 }
 
-void TmsRemotePOP::CheckSame(int pos, const TmsHeaders& now, bool close) {
-    const TmsHeaders& was = info_.Item(static_cast<std::size_t>(pos)).Headers;
-    bool same = true;
-    const std::string idWas = GetHeaderValue(was, "Message-ID");
-    const std::string idNow = GetHeaderValue(now, "Message-ID");
-    // Two different ids are final: equal lines further up must not turn
-    // them back into the same message.
-    if (!idWas.empty() && !idNow.empty()) same = idWas == idNow;
-    // With no lines on one side nothing could be compared at all.
-    if ((was.Count() == 0) != (now.Count() == 0)) same = false;
-    // Lines beyond the shorter block are not compared: a header the server
-    // adds later must not make a message look foreign.
-    const std::size_t lines = std::min(was.Count(), now.Count());
-    for (std::size_t i = 0; same && i < lines; ++i)
-        same = was[i] == now[i];
+void TmsRemotePOP::CheckSame(int pos, const TmsRemoteInfoItem& now, bool close) {
+    const bool same = SameMessage(info_.Item(static_cast<std::size_t>(pos)), now);
     if (!same && close) RaiseAndClose(kErrIdsDifferent, std::string(kTextIdsDifferent));
     if (!same) RaiseError(kErrIdsDifferent, std::string(kTextIdsDifferent));
 }
@@ -337,6 +446,7 @@ void TmsRemotePOP::ProcessMarks() {
     if (PipelineActive() && !retrieving) {
         DeletePipelined(marked);
     } else {
+        if ((retrieving || !marked.empty()) && UniqueIdsWanted()) ReadUniqueIds();
         for (std::size_t i = 0; i < info_.Count(); ++i) {
             const int pos = static_cast<int>(i);
             if (info_.Item(i).RetrieveMark) {
@@ -357,32 +467,15 @@ void TmsRemotePOP::ProcessMarks() {
 // foreign message stops the pass with nothing deleted at all.
 void TmsRemotePOP::DeletePipelined(const std::vector<int>& marked) {
     Pipeline pipe(*this);
-    std::size_t sent = 0;
     try {
-        for (std::size_t i = 0; i < marked.size(); ++i) {
-            while (sent < marked.size() && SendInfoCommands(pipe, marked[sent]))
-                ++sent;
-            TmsRemoteInfoItem now;
-            ReadInfo(pipe, now);
-            // The checks still in flight would be misread later: closed.
-            CheckSame(marked[i], now.Headers, true);
-        }
-        CheckInStep(pipe);
+        VerifyPipelined(pipe, marked);
     } catch (...) {
         pipe.Settle();
         throw;
     }
-    sent = 0;
+    // A step of its own for each checked message goes here, before any DELE.
     try {
-        for (std::size_t i = 0; i < marked.size(); ++i) {
-            while (sent < marked.size() && pipe.HasRoom(1, Number(marked[sent]).size() + 7)) {
-                if (OnDeleting) OnDeleting(*this, marked[sent]);
-                pipe.Send("DELE " + Number(marked[sent]), false);
-                ++sent;
-            }
-            CheckDeleteReply(pipe.ReadReply());
-        }
-        CheckInStep(pipe);
+        DeleteVerified(pipe, marked);
     } catch (...) {
         // With DELEs in flight, only leaving without QUIT is sure to undo them.
         if (Connected()) Close();
@@ -390,15 +483,43 @@ void TmsRemotePOP::DeletePipelined(const std::vector<int>& marked) {
     }
 }
 
+void TmsRemotePOP::VerifyPipelined(Pipeline& pipe, const std::vector<int>& marked) {
+    std::size_t sent = 0;
+    bool uidl = !marked.empty() && UniqueIdsWanted();
+    if (uidl) pipe.Send("UIDL", true);
+    for (std::size_t i = 0; i < marked.size(); ++i) {
+        while (sent < marked.size() && SendInfoCommands(pipe, marked[sent]))
+            ++sent;
+        if (uidl) ReadUniqueIds(pipe);
+        uidl = false;
+        TmsRemoteInfoItem now;
+        ReadInfo(pipe, marked[i], now);
+        // The checks still in flight would be misread later: closed.
+        CheckSame(marked[i], now, true);
+    }
+    CheckInStep(pipe);
+}
+
+void TmsRemotePOP::DeleteVerified(Pipeline& pipe, const std::vector<int>& marked) {
+    std::size_t sent = 0;
+    for (std::size_t i = 0; i < marked.size(); ++i) {
+        while (sent < marked.size() && pipe.HasRoom(1, Number(marked[sent]).size() + 7)) {
+            if (OnDeleting) OnDeleting(*this, marked[sent]);
+            pipe.Send("DELE " + Number(marked[sent]), false);
+            ++sent;
+        }
+        CheckDeleteReply(ReadInStep(pipe));
+    }
+    CheckInStep(pipe);
+}
+
 // A reply more than the commands asked for means that some reply was taken
 // for another command's: a refused DELE may have passed as accepted. Leaving
 // without QUIT undoes every DELE of the session.
 void TmsRemotePOP::CheckInStep(const Pipeline& pipe) {
     if (!pipe.HasUnread()) return;
-    std::string line = pipe.UnreadLine();
-    SetLastReply(line);
-    Close();
-    throw ServerError(line);
+    SetLastReply(pipe.UnreadLine());
+    RaiseOutOfStep();
 }
 
 void TmsRemotePOP::Disconnect() {
