@@ -83,6 +83,7 @@ TfrmGeneral::TfrmGeneral(const Locations& where, QWidget* parent, DesktopPlaces 
     QDialogButtonBox* buttons = ui::OkCancelButtons(this, btOK, btCancel);
     btHelp = buttons->addButton("Help", QDialogButtonBox::HelpRole);
     btHelp->setObjectName("btHelp");
+    btHelp->setAccessibleName("Help");
     btHelp->setAutoDefault(false);
     connect(btOK, &QPushButton::clicked, this, &TfrmGeneral::btOKClick);
     connect(btCancel, &QPushButton::clicked, this, &TfrmGeneral::reject);
