@@ -33,7 +33,7 @@ struct MailboxTable {
     const MailboxAccount& slot(int n) const { return slots.at(static_cast<std::size_t>(n - 1)); }
 };
 
-enum class AccountField { None, Server, UserName, Password };
+enum class AccountField { None, Server, UserName, Password, Security, Fingerprint };
 
 // The outcome of saving the table: on failure, the slot, the message for an
 // error box and the field that takes the focus (on the "Mailboxes" page).

@@ -232,7 +232,8 @@ TEST_F(MainWindowTest, GeneralSettingsOkWithAStoreThatCannotBeWrittenStaysOpen) 
         }
     });
     general->btOK->click();
-    EXPECT_EQ(told.toStdString(), "Failed to set data for 'Automatic'");
+    // The first key OK writes: the sound file filled in on showing.
+    EXPECT_EQ(told.toStdString(), "Failed to set data for 'AlarmFile'");
     EXPECT_TRUE(general->isVisible());
 }
 
@@ -382,7 +383,10 @@ class DeletionTest : public MainWindowTest {
   protected:
     // Lists the three messages, then deletes the two marked ones; with
     // launch, the mail program is to take over from the list.
-    void CheckThenDelete(FakeServer& srv, bool launch, const char* thenError = nullptr) {
+    void CheckThenDelete(FakeServer& srv, bool launch, const char* thenError = nullptr,
+                         const std::string& mailer = {}) {
+        // The list is left to the mail program only when there is one to start.
+        const bool refill = !launch || mailer.empty();
         Session(srv, {kSpam, kFriend, kKnown});
         Login(srv, 3);
         for (int n : {1, 3}) {
@@ -390,8 +394,12 @@ class DeletionTest : public MainWindowTest {
             srv.Expect("DELE " + std::to_string(n)).Send("+OK\r\n");
         }
         srv.Expect("QUIT").Send("+OK\r\n").AwaitClientClose();
-        if (!launch) Session(srv, {kFriend});
+        if (refill) Session(srv, {kFriend});
         Mailbox(1, srv.Address());
+        {
+            SettingsStore user = SettingsStore::OpenUser(where);
+            keys::Write(user, keys::Mailer, mailer);
+        }
         Start();
         general->cbLaunch->setChecked(launch);
         main->btList->click();
@@ -451,11 +459,16 @@ TEST_F(DeletionTest, ATotalThatCannotBeSavedStillEndsTheDeletion) {
     EXPECT_FALSE(main->Busy());
 }
 
-TEST_F(DeletionTest, LaunchLeavesTheListEmptyAndSaysWhenNoMailProgramIsSet) {
-    FakeServer srv;
-    CheckThenDelete(srv, true, "Mail program not specified in the general settings. ");
-    EXPECT_EQ(main->Model().rowCount(), 0);
-    EXPECT_EQ(Status(), "There were 2 messages deleted");
+// With launch on but no mail program set, nothing could show the mail left
+// on the server: the list is refilled instead of left empty.
+TEST_F(DeletionTest, LaunchLeavesTheListToTheMailProgramOnlyWhenOneIsSet) {
+    for (const std::string mailer : {"", "/bin/true"}) {
+        SCOPED_TRACE(mailer);
+        FakeServer srv;
+        CheckThenDelete(srv, true, nullptr, mailer);
+        EXPECT_EQ(main->Model().rowCount(), mailer.empty() ? 1 : 0);
+        EXPECT_EQ(Status(), "There were 2 messages deleted");
+    }
 }
 
 TEST(SingleInstanceTest, ASecondStartRaisesTheFirstAndEndsWithoutChecking) {

@@ -9,9 +9,11 @@ QDialogButtonBox* OkCancelButtons(QWidget* parent, QPushButton*& ok, QPushButton
     auto* buttons = new QDialogButtonBox(parent);
     ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
     ok->setObjectName("btOK");
+    ok->setAccessibleName("OK");
     ok->setDefault(true);
     cancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
     cancel->setObjectName("btCancel");
+    cancel->setAccessibleName("Cancel");
     return buttons;
 }
 

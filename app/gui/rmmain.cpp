@@ -32,6 +32,7 @@
 #include "settings/gui/optsmain.h"
 #include "settings/gui/which.h"
 #include "settings/keys.h"
+#include "ui/desktop.h"
 #include "ui/displaytext.h"
 #include "ui/eventpump.h"
 #include "ui/pictures.h"
@@ -40,10 +41,6 @@ namespace kelvane {
 
 namespace {
 
-constexpr const char* kHelpFile = "Kelvane.hlp";
-constexpr const char* kHelpError = "Unable to open help file - Kelvane.hlp.";
-constexpr const char* kNoMailerText = "Mail program not specified in the general settings. ";
-constexpr const char* kLaunchFailedText = "Unable to launch mail program. ";
 constexpr const char* kCancelCaption = "Cancel";
 
 // The caption without its mnemonic marker.
@@ -278,6 +275,7 @@ void TfrmMain::SetDialogs(TfrmOptionsMain& options, TfrmRetrieving& retrieving,
     options_ = &options;
     retrieving_ = &retrieving;
     general_ = &general;
+    general.OnLaunch = [this] { btLaunchClick(); };
     check_ = std::make_unique<MailCheck>(pop_, list_, options.Rules().evaluator, log_,
                                          static_cast<CheckView&>(*this));
     // The window's own part of the client's cancel and error events, after
@@ -637,7 +635,8 @@ void TfrmMain::DeleteMessages() {
     DeletionOptions options;
     options.manualMode = general_->ManualMode();
     options.confirm = general_->cbConfirmation->isChecked();
-    options.launch = general_->cbLaunch->isChecked();
+    // Without a mail program to start, the list is refilled instead.
+    options.launch = general_->Settings().LaunchAfterDeletion();
     DeletionResult result;
     try {
         PopCall call(popCalls_);
@@ -665,14 +664,7 @@ void TfrmMain::DeleteMessages() {
 void TfrmMain::btLaunchClick() {
     if (Busy()) return;
     const std::string mailer = general_ ? general_->Mailer() : std::string();
-    if (TrimView(mailer).empty()) {
-        boxes_->Error(kNoMailerText);
-        return;
-    }
-    if (!QProcess::startDetached(ui::DisplayText(mailer), {})) {
-        boxes_->Error(kLaunchFailedText);
-        return;
-    }
+    if (!ui::LaunchMailProgram(ui::SystemDesktop(), *boxes_, mailer)) return;
     disableAllButtons();
     list_.Clear();
     model_->Refresh();
@@ -710,20 +702,7 @@ void TfrmMain::btSpamSetupClick() {
 void TfrmMain::btHelpClick() {
     minuteTimer_.stop();
     StopAlarm();
-    // The program folder first, then the installed data folder.
-    QString help = QDir(ui::DisplayText(where_.programDir)).filePath(kHelpFile);
-    if (!QFileInfo::exists(help)) help = QDir(KELVANE_DATA_DIR).filePath(kHelpFile);
-    // The help is an HTML page; desktops know it by its extension, so it is
-    // opened through a copy named .html.
-    bool opened = false;
-    if (QFileInfo::exists(help)) {
-        const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-        const QString page = QDir(cache).filePath("Kelvane-help.html");
-        QDir().mkpath(cache);
-        QFile::remove(page);
-        opened = QFile::copy(help, page) && QDesktopServices::openUrl(QUrl::fromLocalFile(page));
-    }
-    if (!opened) boxes_->Error(kHelpError);
+    ui::OpenHelp(ui::SystemDesktop(), *boxes_, where_);
     if (automatic_ && general_ && !general_->ManualMode()) minuteTimer_.start();
 }
 

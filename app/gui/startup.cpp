@@ -10,6 +10,7 @@
 #include "app/gui/rmmain.h"
 #include "app/gui/singleinstance.h"
 #include "base/error.h"
+#include "rules/addtolist.h"
 #include "settings/gui/general.h"
 #include "settings/gui/import.h"
 #include "settings/gui/optsmain.h"
@@ -63,6 +64,9 @@ int RunKelvane(int argc, char** argv) {
         TfrmGeneral general(where, &main);
         TfrmImportSpam importSpam(&main);
         main.SetDialogs(options, retrieving, general);
+        general.AddFirstRunRule = [&options, &where](const MailboxTable& table) {
+            AddFirstRunHeaderRule(options.Rules().spam, table, where.programDir);
+        };
         instance.Listen([&main] { main.RestoreOrRaise(); });
         return QApplication::exec();
     } catch (const std::exception& e) {

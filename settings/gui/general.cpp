@@ -2,22 +2,53 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QGroupBox>
+#include <QEvent>
+#include <QFileInfo>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "base/error.h"
+#include "base/text.h"
+#include "mail/agras.h"
+#include "settings/gui/generalpages.h"
+#include "settings/gui/mailboxpage.h"
 #include "settings/keys.h"
+#include "ui/desktop.h"
 #include "ui/dialogbuttons.h"
 #include "ui/displaytext.h"
-#include "ui/messageboxes.h"
+#include "ui/filedialogs.h"
+#include "ui/sound.h"
 
 namespace kelvane {
 
-TfrmGeneral::TfrmGeneral(const Locations& where, QWidget* parent) : QDialog(parent), where_(where) {
+namespace {
+
+constexpr const char* kLogOpenError = "Unable to open log file. ";
+constexpr const char* kClearLogQuestion = "Really clear out log file?";
+constexpr const char* kResetQuestion = "Really reset spam counter?";
+
+// Empty fields look like the dialog's face until they take the focus, so
+// the field being typed in stands out. From the palette, so a dark one works.
+void Tint(QWidget* field, bool focused) {
+    QPalette p = field->palette();
+    const QPalette& base = field->window()->palette();
+    p.setColor(QPalette::Base, focused ? base.color(QPalette::Base) : base.color(QPalette::Button));
+    field->setPalette(p);
+}
+
+}  // namespace
+
+TfrmGeneral::TfrmGeneral(const Locations& where, QWidget* parent, DesktopPlaces places)
+    : QDialog(parent), where_(where), places_(std::move(places)) {
     setObjectName("TfrmGeneral");
     setWindowTitle("General settings");
     setWindowFlag(Qt::WindowStaysOnTopHint);
@@ -29,121 +60,266 @@ TfrmGeneral::TfrmGeneral(const Locations& where, QWidget* parent) : QDialog(pare
     big.setBold(true);
     lblTitle->setFont(big);
 
-    auto* automatic = new QGroupBox("Automatic", this);
-    rbManual = new QRadioButton("Check e-mail &manually", automatic);
-    rbManual->setObjectName("rbManual");
-    rbAuto = new QRadioButton("Check e-mail &unattended or automatically", automatic);
-    rbAuto->setObjectName("rbAuto");
-    cbConfirmation =
-        new QCheckBox("When deleting messages interactively, ask for &confirmation", automatic);
-    cbConfirmation->setObjectName("cbConfirmation");
-    cbLaunch = new QCheckBox(
-        "After deleting spam, &launch e-mail program if there is e-mail to read", automatic);
-    cbLaunch->setObjectName("cbLaunch");
-    cbExit = new QCheckBox("If no mail is on the server, e&xit after checking e-mail", automatic);
-    cbExit->setObjectName("cbExit");
-    auto* autoLayout = new QVBoxLayout(automatic);
-    for (QWidget* w : {static_cast<QWidget*>(rbManual), static_cast<QWidget*>(rbAuto),
-                       static_cast<QWidget*>(cbConfirmation), static_cast<QWidget*>(cbLaunch),
-                       static_cast<QWidget*>(cbExit)})
-        autoLayout->addWidget(w);
+    pcGeneral = new QTabWidget(this);
+    pcGeneral->setObjectName("pcGeneral");
+    pgMailboxes = new MailboxesPage(pcGeneral);
+    pgConnection = new ConnectionPage(TagRas().Entries(), pcGeneral);
+    pgAutomatic = new AutomaticPage(pcGeneral);
+    pgStartUp = new StartUpPage(pcGeneral);
+    pgLogfile = new LogfilePage(pcGeneral);
+    pgMailProgram = new MailProgramPage(pcGeneral);
+    // The mailbox page first: its refusals are the ones OK can meet.
+    pages_ = {pgMailboxes, pgConnection, pgAutomatic, pgStartUp, pgLogfile, pgMailProgram};
+    for (GeneralPage* page : pages_)
+        pcGeneral->addTab(page, page->Title());
 
-    auto* mailboxes = new QGroupBox("Mailboxes", this);
-    memMailboxes = new QPlainTextEdit(mailboxes);
-    memMailboxes->setObjectName("memMailboxes");
-    memMailboxes->setReadOnly(true);
-    memMailboxes->setAccessibleName("Mailboxes");
-    auto* note = new QLabel(
-        "Set a mailbox up with:\n"
-        "kelvane-cli mailbox set N --server HOST --user NAME --password-stdin",
-        mailboxes);
-    note->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    auto* boxLayout = new QVBoxLayout(mailboxes);
-    boxLayout->addWidget(memMailboxes);
-    boxLayout->addWidget(note);
-
-    edCount = new QLabel(this);
-    edCount->setObjectName("edCount");
+    rbManual = pgAutomatic->rbManual;
+    rbAuto = pgAutomatic->rbAuto;
+    cbConfirmation = pgAutomatic->cbConfirmation;
+    cbLaunch = pgAutomatic->cbLaunch;
+    cbExit = pgAutomatic->cbExit;
+    edCount = pgLogfile->edCount;
 
     QDialogButtonBox* buttons = ui::OkCancelButtons(this, btOK, btCancel);
+    btHelp = buttons->addButton("Help", QDialogButtonBox::HelpRole);
+    btHelp->setObjectName("btHelp");
+    btHelp->setAccessibleName("Help");
+    btHelp->setAutoDefault(false);
     connect(btOK, &QPushButton::clicked, this, &TfrmGeneral::btOKClick);
-    connect(btCancel, &QPushButton::clicked, this, &TfrmGeneral::btCancelClick);
+    connect(btCancel, &QPushButton::clicked, this, &TfrmGeneral::reject);
+    connect(btHelp, &QPushButton::clicked, this, &TfrmGeneral::btHelpClick);
+    connect(pgLogfile->btBrowseLog, &QToolButton::clicked, this, &TfrmGeneral::btBrowseLogClick);
+    connect(pgLogfile->btView, &QPushButton::clicked, this, &TfrmGeneral::btViewClick);
+    connect(pgLogfile->btClear, &QPushButton::clicked, this, &TfrmGeneral::btClearClick);
+    connect(pgLogfile->btReset, &QPushButton::clicked, this, &TfrmGeneral::btResetClick);
+    connect(pgMailProgram->btBrowseMail, &QToolButton::clicked, this,
+            &TfrmGeneral::btBrowseMailClick);
+    connect(pgMailProgram->btLaunchMail, &QPushButton::clicked, this,
+            &TfrmGeneral::btLaunchMailClick);
+    connect(pgAutomatic->btBrowseAlarm, &QToolButton::clicked, this,
+            &TfrmGeneral::btBrowseAlarmClick);
+    connect(pgAutomatic->btTest, &QPushButton::clicked, this, &TfrmGeneral::btTestClick);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblTitle);
-    layout->addWidget(automatic);
-    layout->addWidget(mailboxes);
-    layout->addWidget(edCount);
+    layout->addWidget(pcGeneral, 1);
     layout->addWidget(buttons);
 
-    ReadSettings();
-    ReadMailboxes();
+    for (QWidget* field : findChildren<QLineEdit*>())
+        field->installEventFilter(this);
+    for (QWidget* field : findChildren<QSpinBox*>())
+        field->installEventFilter(this);
+
+    SettingsStore user = SettingsStore::OpenUser(where_);
+    stored_ = GeneralSettings::Read(user);
+    // A first start with no mail program to be found: launching after each
+    // deletion would leave the list empty for nothing.
+    if (!user.Has(keys::Launch.section, keys::Launch.key) && IsBlankText(stored_.mailer)) {
+        stored_.mailer = GetMailPath(places_);
+        if (stored_.mailer.empty()) {
+            stored_.launch = false;
+            try {
+                keys::Write(user, keys::Launch, false);
+            } catch (const KelvaneError&) {
+                // Stored with the next save.
+                stored_.launch = keys::Launch.def;
+            }
+        }
+    }
+    live_ = stored_;
+    LoadPages(stored_);
+    newUser_ = IsNewUser(stored_.table);
+    pcGeneral->setCurrentWidget(pgMailboxes);
+    resize(sizeHint().expandedTo(QSize(760, 480)));
 }
 
-bool TfrmGeneral::ManualMode() const {
-    return !rbAuto->isChecked();
+TfrmGeneral::~TfrmGeneral() {
+    try {
+        SaveSettings();
+    } catch (const std::exception&) {
+        // The program is ending; what the store refuses now it refused before.
+    }
+}
+
+void TfrmGeneral::LoadPages(const GeneralSettings& s) {
+    for (GeneralPage* page : pages_)
+        page->Load(s);
+    for (QWidget* field : findChildren<QLineEdit*>())
+        Tint(field, field->hasFocus());
+    for (QWidget* field : findChildren<QSpinBox*>())
+        Tint(field, field->hasFocus());
+}
+
+const GeneralSettings& TfrmGeneral::Settings() const {
+    for (const GeneralPage* page : pages_)
+        page->Store(live_);
+    return live_;
 }
 
 void TfrmGeneral::ReadSettings() {
-    const SettingsStore user = SettingsStore::OpenUser(where_);
-    const bool automatic = keys::Read(user, keys::Automatic);
-    rbAuto->setChecked(automatic);
-    rbManual->setChecked(!automatic);
-    cbConfirmation->setChecked(keys::Read(user, keys::Ask));
-    cbLaunch->setChecked(keys::Read(user, keys::Launch));
-    cbExit->setChecked(keys::Read(user, keys::Exit));
-    minutes_ = keys::Read(user, keys::Minutes);
-    mailer_ = keys::Read(user, keys::Mailer);
-    edCount->setText(ui::DisplayText(keys::Read(user, keys::Count)) +
-                     " Spams have been deleted up till now");
+    // The mailbox rows keep what they show.
+    const MailboxTable table = Settings().table;
+    GeneralSettings fresh = GeneralSettings::Read(SettingsStore::OpenUser(where_));
+    fresh.table = table;
+    stored_ = fresh;
+    live_ = fresh;
+    for (GeneralPage* page : pages_)
+        if (page != pgMailboxes) page->Load(fresh);
 }
 
 void TfrmGeneral::SaveSettings() {
-    // Only what this form edits: keys another program changed meanwhile
-    // (kelvane-cli, the running total) are not overwritten with stale copies.
+    GeneralSettings now = Settings();
     SettingsStore user = SettingsStore::OpenUser(where_);
-    keys::Write(user, keys::Automatic, rbAuto->isChecked());
-    keys::Write(user, keys::Ask, cbConfirmation->isChecked());
-    keys::Write(user, keys::Launch, cbLaunch->isChecked());
-    keys::Write(user, keys::Exit, cbExit->isChecked());
+    now.WriteGeneral(user, &stored_);
+    const MailboxTable table = stored_.table;
+    stored_ = now;
+    stored_.table = table;
 }
 
 void TfrmGeneral::ReadMailboxes() {
-    readServerSettings(SettingsStore::OpenUser(where_), table_);
-    QString text;
-    for (int n = 1; n <= keys::MailboxSlots; ++n) {
-        const MailboxAccount& slot = table_.slot(n);
-        if (slot.server.empty() && slot.userName.empty()) continue;
-        text += QString("Mailbox %1%2: %3 on %4\n")
-                    .arg(n)
-                    .arg(n == table_.selected ? " (default)" : "")
-                    .arg(ui::DisplayText(slot.userName), ui::DisplayText(slot.server));
-    }
-    memMailboxes->setPlainText(text.isEmpty() ? "No mailbox is set up." : text);
+    Settings();
+    readServerSettings(SettingsStore::OpenUser(where_), live_.table);
+    stored_.table = live_.table;
+    pgMailboxes->Load(live_);
 }
 
 void TfrmGeneral::showEvent(QShowEvent* event) {
-    ReadMailboxes();
-    ReadSettings();
+    if (!event->spontaneous()) {
+        ReadMailboxes();
+        GeneralSettings& s = live_;
+        if (FillSlotOneFromMailClient(s.table, places_)) pgMailboxes->Load(s);
+        if (IsBlankText(s.mailer)) s.mailer = GetMailPath(places_);
+        if (s.alarmFile.empty()) s.alarmFile = where_.DataFile("harptune.wav");
+        if (s.logfile.empty()) s.logfile = where_.ProgramFile("logfile.txt");
+        // Stored only with the next save.
+        for (GeneralPage* page : pages_)
+            if (page != pgMailboxes) page->Load(s);
+        killShown_ = s.kill;
+        sysTrayShown_ = s.sysTray;
+        if (newUser_) {
+            newUser_ = false;
+            if (AddFirstRunRule) AddFirstRunRule(s.table);
+        }
+        if (const QScreen* screen = this->screen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
     QDialog::showEvent(event);
 }
 
+bool TfrmGeneral::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+        if (auto* field = qobject_cast<QWidget*>(watched))
+            Tint(field, event->type() == QEvent::FocusIn);
+    return QDialog::eventFilter(watched, event);
+}
+
 void TfrmGeneral::btOKClick() {
+    // Every page is checked before anything is written: a refused OK leaves
+    // the store as it was, so Cancel after it loses nothing.
+    GeneralSettings next = live_;
+    for (GeneralPage* page : pages_) {
+        if (auto refusal = page->Store(next)) {
+            pcGeneral->setCurrentWidget(page);
+            Boxes().Error(refusal->message);
+            refusal->focus->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    if (next.kill && !killShown_ && next.automatic) Boxes().Warning(kOverDeleteWarning);
+    if (next.sysTray != sysTrayShown_) Boxes().Information(kRestartText);
+    next.NormalizeFingerprints();
     try {
-        SaveSettings();
+        SettingsStore user = SettingsStore::OpenUser(where_);
+        next.Write(user, &stored_);
     } catch (const KelvaneError& e) {
-        // A store that cannot be written: the dialog stays open with the
-        // user's choices, so nothing is lost and OK can be tried again.
-        ui::QtMessageBoxes(this).Error(e.what());
+        // The dialog stays open with the user's choices; OK can be tried again.
+        Boxes().Error(e.what());
         return;
     }
+    next.table.defaultMailbox = next.table.selected;
+    stored_ = next;
+    live_ = next;
+    pgMailboxes->Load(next);
+    killShown_ = next.kill;
+    sysTrayShown_ = next.sysTray;
     accept();
 }
 
-void TfrmGeneral::btCancelClick() {
-    ReadSettings();
-    ReadMailboxes();
-    reject();
+void TfrmGeneral::reject() {
+    // Every control as the store holds it.
+    const GeneralSettings s = GeneralSettings::Read(SettingsStore::OpenUser(where_));
+    stored_ = s;
+    live_ = s;
+    LoadPages(s);
+    if (sound_ && pgAutomatic->btTest->text() == "Stop") sound_->Stop();
+    pgAutomatic->btTest->setText("Test");
+    QDialog::reject();
+}
+
+ui::Desktop& TfrmGeneral::Desktop() {
+    return desktop_ ? *desktop_ : ui::SystemDesktop();
+}
+
+void TfrmGeneral::btBrowseLogClick() {
+    QLineEdit* path = pgLogfile->Edit1;
+    if (auto file = ui::PickFile(
+            this, {true, "Log file", path->text(), "Text files (*.txt);;All files (*)", "txt"}))
+        path->setText(*file);
+}
+
+void TfrmGeneral::btBrowseMailClick() {
+    QLineEdit* path = pgMailProgram->edMail;
+    if (auto file = ui::PickFile(this, {false, "Mail program", path->text(), "All files (*)", {}}))
+        path->setText(*file);
+}
+
+void TfrmGeneral::btBrowseAlarmClick() {
+    QLineEdit* path = pgAutomatic->edAlarm;
+    if (auto file = ui::PickFile(this, {false, "Sound files", path->text(),
+                                        "Sound files (*.wav);;All files (*)", "wav"}))
+        path->setText(*file);
+}
+
+void TfrmGeneral::btViewClick() {
+    const QString path = pgLogfile->Edit1->text();
+    if (path.trimmed().isEmpty() || !QFileInfo(path).isFile() || !Desktop().OpenFile(path))
+        Boxes().Error(kLogOpenError);
+}
+
+void TfrmGeneral::btClearClick() {
+    if (!Boxes().Confirm(kClearLogQuestion)) return;
+    const std::string path = ui::CoreText(pgLogfile->Edit1->text());
+    if (!path.empty()) std::remove(path.c_str());
+}
+
+void TfrmGeneral::btResetClick() {
+    if (Boxes().Confirm(kResetQuestion)) edCount->setText("0");
+}
+
+void TfrmGeneral::btTestClick() {
+    QPushButton* test = pgAutomatic->btTest;
+    const std::string file = ui::CoreText(pgAutomatic->edAlarm->text());
+    const bool exists = QFileInfo(pgAutomatic->edAlarm->text()).isFile();
+    if (test->text() == "Test") {
+        const bool repeat = pgAutomatic->cbRepeat->isChecked();
+        if (repeat) test->setText("Stop");
+        if (exists && sound_) sound_->Play(file, repeat);
+    } else {
+        test->setText("Test");
+        if (exists && sound_) sound_->Stop();
+    }
+}
+
+void TfrmGeneral::btLaunchMailClick() {
+    if (OnLaunch) {
+        OnLaunch();
+        return;
+    }
+    ui::LaunchMailProgram(Desktop(), Boxes(), Settings().mailer);
+}
+
+void TfrmGeneral::btHelpClick() {
+    ui::OpenHelp(Desktop(), Boxes(), where_);
 }
 
 }  // namespace kelvane
