@@ -271,6 +271,32 @@ bool RuleList::MoveRowDown(std::size_t row) {
     return true;
 }
 
+std::vector<std::size_t> RuleList::SortRows(std::size_t col, bool descending) {
+    std::vector<std::size_t> order(rows_.size());
+    for (std::size_t r = 0; r < order.size(); ++r)
+        order[r] = r;
+    const auto ruleEnd = std::stable_partition(order.begin() + 1, order.end(), [&](std::size_t r) {
+        return !Cell(KeyColumn(), r).empty();
+    });
+    const bool hits = col == HitsColumn();
+    std::stable_sort(order.begin() + 1, ruleEnd, [&](std::size_t a, std::size_t b) {
+        int c = 0;
+        if (hits) {
+            const int64_t ha = ParseHits(Cell(col, a)), hb = ParseHits(Cell(col, b));
+            c = ha < hb ? -1 : (ha > hb ? 1 : 0);
+        } else {
+            c = AsciiICompare(Cell(col, a), Cell(col, b));
+        }
+        return descending ? c > 0 : c < 0;
+    });
+    std::vector<Cells> sorted;
+    sorted.reserve(rows_.size());
+    for (std::size_t r : order)
+        sorted.push_back(std::move(rows_[r]));
+    rows_ = std::move(sorted);
+    return order;
+}
+
 std::size_t RuleList::RemoveAdjacentDuplicates() {
     // Walking up from the last row and deleting row r when it equals row r-1
     // always compares against rows not yet touched, so it keeps the first of

@@ -95,6 +95,12 @@ class RuleList {
     // and case-sensitively, to the row directly above it. Returns the number
     // of rows removed.
     std::size_t RemoveAdjacentDuplicates();
+    // Orders the rule rows by one column: "Hits" as numbers (an empty or bad
+    // cell as 0), the others as text with case ignored; equal rows keep their
+    // order. Rows without a rule (an empty key column) stay last, since the
+    // first of them ends the walk of the rule lists. Returns, for every
+    // position, the row that is there now (entry 0 is the heading row).
+    std::vector<std::size_t> SortRows(std::size_t col, bool descending);
 
     // Back to the fresh two-row list with empty headings.
     void Clear();

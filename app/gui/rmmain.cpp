@@ -29,7 +29,7 @@
 #include "app/gui/optRetrieve.h"
 #include "base/text.h"
 #include "settings/gui/general.h"
-#include "settings/gui/optsmain.h"
+#include "rules/gui/optsmain.h"
 #include "settings/gui/which.h"
 #include "settings/keys.h"
 #include "ui/desktop.h"

@@ -12,8 +12,8 @@
 #include "base/error.h"
 #include "rules/addtolist.h"
 #include "settings/gui/general.h"
-#include "settings/gui/import.h"
-#include "settings/gui/optsmain.h"
+#include "rules/gui/ruleeditorforms.h"
+#include "rules/gui/optsmain.h"
 #include "ui/application.h"
 #include "ui/displaytext.h"
 
@@ -59,7 +59,7 @@ int RunKelvane(int argc, char** argv) {
     try {
         TfrmMain main(where);
         main.FormCreate();
-        TfrmOptionsMain options(where.programDir, &main);
+        TfrmOptionsMain options(where, &main);
         TfrmRetrieving retrieving(&main);
         TfrmGeneral general(where, &main);
         TfrmImportSpam importSpam(&main);
