@@ -335,11 +335,10 @@ TEST_F(MainWindowTest, DoubleClickTogglesResetClearsAndTheMenuKeyOpensTheMenu) {
         items += item->isSeparator() ? "-" : item->text().remove('&').toStdString();
         items += item->isEnabled() && !item->isSeparator() ? "(on)|" : "|";
     }
-    // Disabled until the reasons report, the lists and the viewers exist.
     EXPECT_EQ(items,
-              "Why was this e-mail marked?|-|Add selected sender(s) to exceptions list|"
-              "Add selected message(s) to spam list|-|View selected message(s) headers|"
-              "View body of one message|");
+              "Why was this e-mail marked?(on)|-|Add selected sender(s) to exceptions list(on)|"
+              "Add selected message(s) to spam list(on)|-|View selected message(s) headers(on)|"
+              "View body of one message(on)|");
     main->PopupMenu1->hide();
 }
 
