@@ -27,9 +27,11 @@ TEST(Viewers, SavedMessagesAreReadWithoutTheirFraming) {
         std::string saved;
         Lines body;
     } cases[] = {
-        {"plain, a stuffed dot", "From: a@b.example\r\n\r\nHi\r\n..signed\r\n.\r\n",
+        {"plain, a stuffed dot",
+         "From: a@b.example\r\n\r\nHi\r\n..signed\r\n.\r\n",
          {"Hi", ".signed"}},
-        {"base64", mime + "Content-Transfer-Encoding: base64\r\n\r\nSGksCnRoZXJl\r\n.\r\n",
+        {"base64",
+         mime + "Content-Transfer-Encoding: base64\r\n\r\nSGksCnRoZXJl\r\n.\r\n",
          {"Hi,", "there"}},
         {"quoted-printable",
          mime + "Content-Transfer-Encoding: quoted-printable\r\n\r\ncaf=E9 =\r\nau lait\r\n.\r\n",
