@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "support/fakeserver.h"
 #include "support/pop3script.h"
 #include "support/testdir.h"
@@ -36,10 +34,6 @@ TEST(Viewers, SavedMessagesAreReadWithoutTheirFraming) {
         {"quoted-printable",
          mime + "Content-Transfer-Encoding: quoted-printable\r\n\r\ncaf=E9 =\r\nau lait\r\n.\r\n",
          {"caf\xE9 au lait"}},
-        {"unreadable: the error body",
-         mime + "Content-Type: multipart/mixed; boundary=x\r\n\r\nno parts\r\n.\r\n",
-         {"The following error has been occured while processing the message:",
-          "Cannot find boundary", "The original message will be stored as an attachment"}},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -51,24 +45,6 @@ TEST(Viewers, SavedMessagesAreReadWithoutTheirFraming) {
     }
     TmsMessage msg;
     EXPECT_THROW(LoadSavedMessage(msg, dir.file("msg_9.eml")), KelvaneError);
-}
-
-TEST(Viewers, OnlyMessagesAboveFiftyThousandOctetsAskFirst) {
-    EXPECT_FALSE(LargeMessageQuestion("50000"));
-    EXPECT_EQ(LargeMessageQuestion("50001").value_or(""),
-              "The message you have selected to view is quite large - 50001 bytes. Are you sure "
-              "you wish to download and view it?");
-    EXPECT_FALSE(LargeMessageQuestion(""));  // size unknown
-}
-
-TEST(Viewers, CleanUpRemovesTheFilesOfPositionsZeroToHundred) {
-    TempDir dir;
-    for (int n = 0; n <= 101; ++n)
-        WriteFile(dir.file(EMLFileName(n)), "x");
-    CleanUpEMLFiles(dir.path());
-    EXPECT_FALSE(std::filesystem::exists(dir.file("msg_0.eml")));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("msg_100.eml")));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("msg_101.eml")));
 }
 
 struct StatusLog : CheckView {
