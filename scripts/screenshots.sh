@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under Xvfb: the main window with a filled
-# list (all four marks) and the progress window, against a small scripted
-# POP3 server on the loopback interface. Needs a build (scripts/build.sh).
+# list (all four marks), the progress window and the header viewer, against
+# a small scripted POP3 server on the loopback interface. Needs a build (scripts/build.sh).
 #   scripts/screenshots.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,6 +48,7 @@ while True:
             h = "Message-ID: <%d@x>\r\nFrom: %s\r\nSubject: %s\r\nDate: Tue, %d Dec 2026 %02d:%02d:00 +0100\r\n" % (n, frm, subj, day, 8 + n, 7 * n % 60)
             c.sendall(b"+OK\r\n" + h.encode("latin-1") + b"\r\nbody\r\n.\r\n")
         elif cmd[0] == "QUIT": c.sendall(b"+OK bye\r\n"); break
+        elif cmd[0] == "CAPA": c.sendall(b"-ERR no capabilities\r\n")
         else: c.sendall(b"+OK\r\n")
     c.close()
 PY
@@ -70,6 +71,29 @@ shoot() {  # name delay seconds-before-shot
     kill %1'
   kill $pop; wait $pop 2>/dev/null || true
 }
+# The header viewer over the list: the first two rows selected, then the
+# Menu key and the viewer's entry ("h").
+shoot_viewer() {
+  python3 "$work/pop.py" 11110 0 &
+  local pop=$!
+  sleep 0.5
+  xvfb-run -a -s "-screen 0 700x470x24" bash -c '
+    build/kelvane --dir "'"$work"'/prog" &
+    sleep 2
+    w=$(xdotool search --onlyvisible --name "^Kelvane$" | head -1)
+    xdotool windowfocus --sync "$w"; sleep 0.3; xdotool key --clearmodifiers alt+c
+    sleep 3
+    xdotool mousemove --window "$w" 100 150 click 1; sleep 0.3
+    xdotool key --clearmodifiers Home shift+Down; sleep 0.3
+    xdotool key --clearmodifiers Menu; sleep 0.5; xdotool key h
+    sleep 1
+    v=$(xdotool search --onlyvisible --name "^View Selected Headers$" | head -1)
+    import -window "$v" "'"$out"'/header-viewer.png"
+    kill %1'
+  kill $pop; wait $pop 2>/dev/null || true
+}
+
 shoot main-window 0 2
 shoot progress-window 0.6 2.6
+shoot_viewer
 echo "Screenshots in $out"

@@ -13,12 +13,15 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest/QTest>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -27,8 +30,12 @@
 
 #include "app/gui/messagemodel.h"
 #include "app/gui/optRetrieve.h"
+#include "app/gui/qDelete.h"
 #include "app/gui/rmmain.h"
 #include "app/gui/singleinstance.h"
+#include "app/gui/vheader.h"
+#include "app/listcommands.h"
+#include "rules/rulelist.h"
 #include "settings/gui/general.h"
 #include "settings/gui/optsmain.h"
 #include "settings/gui/which.h"
@@ -36,6 +43,7 @@
 #include "support/fakeserver.h"
 #include "support/guitest.h"
 #include "support/testdir.h"
+#include "ui/displaytext.h"
 
 namespace kelvane {
 namespace {
@@ -336,12 +344,261 @@ TEST_F(MainWindowTest, DoubleClickTogglesResetClearsAndTheMenuKeyOpensTheMenu) {
         items += item->isSeparator() ? "-" : item->text().remove('&').toStdString();
         items += item->isEnabled() && !item->isSeparator() ? "(on)|" : "|";
     }
-    // Disabled until the reasons report, the lists and the viewers exist.
     EXPECT_EQ(items,
-              "Why was this e-mail marked?|-|Add selected sender(s) to exceptions list|"
-              "Add selected message(s) to spam list|-|View selected message(s) headers|"
-              "View body of one message|");
+              "Why was this e-mail marked?(on)|-|Add selected sender(s) to exceptions list(on)|"
+              "Add selected message(s) to spam list(on)|-|View selected message(s) headers(on)|"
+              "View body of one message(on)|");
     main->PopupMenu1->hide();
+}
+
+// ---------------------------------------------------------------- the context menu
+
+// The body fetch of message n: the check that it is still the message
+// listed, then RETR.
+FakeServer& Fetch(FakeServer& srv, std::size_t count, int n, const Msg& m,
+                  const std::string& message) {
+    Login(srv, count);
+    Top(srv, n, m);
+    const std::string num = std::to_string(n);
+    srv.Expect("LIST " + num).Send("+OK " + num + " " + std::to_string(m.size) + "\r\n");
+    srv.Expect("RETR " + num).Send("+OK\r\n" + message);
+    return srv.Expect("QUIT").Send("+OK\r\n").AwaitClientClose();
+}
+
+// Hands the modal window of type W to answer, which closes it, as soon as it
+// is up. Polls, since a network wait runs the event loop first.
+template <typename W>
+struct OnModal {
+    explicit OnModal(std::function<void(W&)> answer) {
+        QObject::connect(&timer, &QTimer::timeout, [this, answer] {
+            if (auto* window = qobject_cast<W*>(QApplication::activeModalWidget())) {
+                timer.stop();
+                ++shown;
+                answer(*window);
+            }
+        });
+        timer.start(5);
+    }
+    QTimer timer;
+    int shown = 0;
+};
+
+class ListMenuTest : public MainWindowTest {
+  protected:
+    void Select(std::initializer_list<int> rows) {
+        ListView1()->selectionModel()->clearSelection();
+        for (int r : rows)
+            ListView1()->selectionModel()->select(
+                main->Model().index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    QTreeView* ListView1() const { return main->ListView1; }
+    // Which commands are enabled, as "10101".
+    std::string Enabled() const {
+        std::string out;
+        for (QAction* a : {main->Why1, main->AddtoExceptions1, main->AddtoSPAMlist1,
+                           main->ViewHeaders1, main->ViewBody1})
+            out += a->isEnabled() ? '1' : '0';
+        return out;
+    }
+    // Reads the next viewer into title and lines and closes it with key.
+    OnModal<TfrmViewHeader> Viewer(Qt::Key key = Qt::Key_Return) {
+        return OnModal<TfrmViewHeader>([this, key](TfrmViewHeader& viewer) {
+            EXPECT_TRUE(viewer.Memo1->isReadOnly());
+            title = viewer.lblTitle->text().toStdString();
+            for (const QString& line : viewer.Memo1->toPlainText().split('\n'))
+                lines.push_back(line.toStdString());
+            QTest::keyClick(viewer.Memo1, key);
+            EXPECT_FALSE(viewer.isVisible()) << "the key did not close the viewer";
+        });
+    }
+    std::string title;
+    std::vector<std::string> lines;
+};
+
+// Lines as the viewer shows them (each line's bytes decoded on its own).
+std::vector<std::string> Shown(const std::vector<std::string>& raw) {
+    std::vector<std::string> out;
+    for (const std::string& line : raw)
+        out.push_back(ui::DisplayText(line).toStdString());
+    return out;
+}
+
+TEST_F(ListMenuTest, HeadersOfTwoRowsFromTheMenuOnTheSelectionWithoutAConnection) {
+    FakeServer srv;
+    Session(srv, {kSpam, kFriend});
+    Mailbox(1, srv.Address());
+    Start();
+    main->btList->click();
+    ASSERT_TRUE(srv.Finish()) << srv.Report();
+
+    // A right click on a selected row keeps the selection.
+    Select({0, 1});
+    const QPoint at = ListView1()->visualRect(main->Model().index(1, 0)).center();
+    QTest::mouseClick(ListView1()->viewport(), Qt::RightButton, {}, at);
+    EXPECT_EQ(ListView1()->selectionModel()->selectedRows().size(), 2);
+
+    auto viewer = Viewer(Qt::Key_Escape);
+    main->ViewHeaders1->trigger();
+    EXPECT_EQ(viewer.shown, 1);
+    EXPECT_EQ(title, "Contents of selected e-mail headers");
+    const std::string stars(38, '*');
+    EXPECT_EQ(lines,
+              Shown({stars, "Subject : " + kSpam.subject + " Sender : deals@shop.example", stars,
+                     "Message-ID: <1@x>", "From: " + kSpam.from, "Subject: " + kSpam.subject, stars,
+                     "Subject : " + kFriend.subject + " Sender : ann@friend.example", stars,
+                     "Message-ID: <2@x>", "From: " + kFriend.from, "Subject: " + kFriend.subject}));
+    EXPECT_EQ(srv.Connections(), 1);
+}
+
+TEST_F(ListMenuTest, BodyOfRowTwoOfTwoSelectedIsFetchedIntoItsFileAndShownDecoded) {
+    // Left by an earlier run: removed at start up to position 100.
+    for (const char* name : {"msg_1.eml", "msg_100.eml", "msg_101.eml"})
+        test::WriteFile(prog.file(name), "old");
+    const std::string message = kFriend.Block() +
+                                "MIME-Version: 1.0\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                                "SGksCi5kb3QKdGhlcmU=\r\n.\r\n";  // "Hi,\n.dot\nthere"
+    FakeServer srv;
+    Session(srv, {kSpam, kFriend, kKnown});
+    Fetch(srv, 3, 2, kFriend, message);
+    Mailbox(1, srv.Address());
+    Start();
+    EXPECT_FALSE(std::filesystem::exists(prog.file("msg_100.eml")));
+    EXPECT_TRUE(std::filesystem::exists(prog.file("msg_101.eml")));
+    main->btList->click();
+
+    // Inside the fetch's waits the menu offers nothing and the commands do
+    // nothing: a window opened here would wait inside the wait.
+    std::vector<std::string> during;
+    bool inCommands = false;
+    DuringWaits([&] {
+        if (!main->Busy() || !retrieving->isVisible()) return;
+        during.push_back(Status());
+        main->PopupMenu1->popup(QPoint(0, 0));
+        EXPECT_EQ(Enabled(), "00000");
+        main->PopupMenu1->hide();
+        inCommands = true;
+        QTimer::singleShot(0, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!inCommands || !modal) return;
+            ADD_FAILURE() << "a window opened in a wait";
+            modal->close();
+        });
+        main->ViewHeader1Click();
+        main->Why1Click();
+        main->ViewMessages1Click();
+        main->AddtoExceptions1Click();
+        inCommands = false;
+    });
+    Select({1, 2});
+    boxes.Expect("info", std::string(kMoreThanOneSelectedText));
+    auto viewer = Viewer();
+    main->ViewBody1->trigger();
+    ASSERT_TRUE(srv.Finish()) << srv.Report();
+
+    EXPECT_EQ(viewer.shown, 1);
+    EXPECT_EQ(title, "Contents of e-mail");
+    EXPECT_EQ(lines, (std::vector<std::string>{"Hi,", ".dot", "there"}));
+    EXPECT_EQ(ReadFile(prog.file("msg_1.eml")), message) << "the server's bytes";
+    EXPECT_NE(std::find(during.begin(), during.end(), "Retrieving 2"), during.end());
+    EXPECT_FALSE(main->Pop().Info().Item(1).RetrieveMark);
+    EXPECT_TRUE(main->btList->isEnabled());
+    EXPECT_FALSE(retrieving->isVisible() || main->Busy());
+}
+
+TEST_F(ListMenuTest, FiftyThousandOctetsAreFetchedAtOnceAndOneMoreAsksFirst) {
+    const Msg exact{"4@x", "a@b.example", "exact", 50000},
+        above{"5@x", "c@d.example", "above", 50001};
+    FakeServer srv;
+    Session(srv, {exact, above});
+    // The parser cannot read this one; the viewer shows why.
+    Fetch(srv, 2, 1, exact,
+          exact.Block() +
+              "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=q\r\n\r\n"
+              "no parts\r\n.\r\n");
+    Mailbox(1, srv.Address());
+    Start();
+    main->btList->click();
+    Select({0});
+    auto viewer = Viewer();
+    main->ViewMessages1Click();
+    ASSERT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_EQ(viewer.shown, 1);
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                  "The following error has been occured while processing the message:",
+                  "Cannot find boundary", "The original message will be stored as an attachment"}));
+
+    Select({1});
+    boxes.Expect("confirm",
+                 "The message you have selected to view is quite large - 50001 bytes. Are you "
+                 "sure you wish to download and view it?",
+                 false);
+    main->ViewMessages1Click();
+    EXPECT_EQ(srv.Connections(), 2);
+}
+
+TEST_F(ListMenuTest, ReasonsForAMessageOnTheExceptionListLeaveItsMark) {
+    test::WriteFile(prog.file("except.lst"), test::RuleFile(5, {"E-mail address", "Equals",
+                                                                "deals@shop.example", "No", "0"}));
+    FakeServer srv;
+    Session(srv, {kSpam, kFriend});
+    Mailbox(1, srv.Address());
+    Start();
+    main->btList->click();
+    const std::string mark = Cell(0, 0, Qt::AccessibleDescriptionRole);
+
+    Select({0, 1});
+    boxes.Expect("info", std::string(kMoreThanOneSelectedText));
+    auto viewer = Viewer();
+    main->Why1->trigger();
+    EXPECT_EQ(title, "Reasons that e-mail is marked or not marked");
+    // The subject rule would match too; the exception ends the report.
+    EXPECT_EQ(lines, Shown({"Message from deals@shop.example", "Subject of   " + kSpam.subject, "",
+                            "Exception :  E-mail address Equals \"deals@shop.example\" "}));
+    EXPECT_EQ(Cell(0, 0, Qt::AccessibleDescriptionRole), mark);
+}
+
+TEST_F(ListMenuTest, ThreeMessagesAddedAtOnceComeFirstInReverseOrderAndCancelWritesNothing) {
+    FakeServer srv;
+    Session(srv, {kSpam, kFriend, kKnown});
+    Mailbox(1, srv.Address());
+    Start();
+    main->btList->click();
+
+    Select({0, 1, 2});
+    OnModal<TfrmMarkForDeletion> ok([](TfrmMarkForDeletion& dialog) {
+        EXPECT_EQ(dialog.grid->model()->rowCount(), 249);
+        EXPECT_EQ(dialog.grid->model()->index(2, 1).data().toString(), "promo@spam.example");
+        EXPECT_TRUE(dialog.cbSubject->isChecked() && dialog.cbFrom->isChecked());
+        dialog.btOK->click();
+    });
+    main->AddtoSPAMlist1->trigger();
+    RuleList subjects(RuleKind::Subject), senders(RuleKind::Sender);
+    subjects.Load(prog.file("subj.lst"));
+    senders.Load(prog.file("from.lst"));
+    EXPECT_EQ(subjects.Row(1),
+              (std::vector<std::string>{"", "Equals", kKnown.subject, "Yes", "Yes", "1"}));
+    EXPECT_EQ(subjects.Cell(rulecol::Subject::Matches, 2), kFriend.subject);
+    EXPECT_EQ(subjects.Cell(rulecol::Subject::Matches, 3), kSpam.subject);
+    EXPECT_EQ(subjects.Cell(rulecol::Subject::Matches, 4), "free");
+    EXPECT_EQ(senders.Cell(rulecol::Sender::Matches, 1), "promo@spam.example");
+    // The whole list judged afresh: the friend's message is caught now too.
+    EXPECT_EQ(Status(), "Message Total: 3 Number Marked: 3");
+
+    // Cancel writes nothing, and the marks set by hand give way all the same.
+    const std::string saved = ReadFile(prog.file("subj.lst"));
+    main->btResetAll->click();
+    OnModal<TfrmMarkForDeletion> cancel(
+        [](TfrmMarkForDeletion& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); });
+    main->AddtoSPAMlist1Click();
+    EXPECT_EQ(ok.shown + cancel.shown, 2);
+    EXPECT_EQ(ReadFile(prog.file("subj.lst")), saved);
+    EXPECT_EQ(Status(), "Message Total: 3 Number Marked: 3");
+
+    Select({1});
+    main->AddtoExceptions1->trigger();
+    EXPECT_NE(ReadFile(prog.file("except.lst")).find("ann@friend.example"), std::string::npos);
+    EXPECT_EQ(Status(), "Message Total: 3 Number Marked: 2");
 }
 
 TEST_F(MainWindowTest, ChooserCancelChecksNothingAndOkChecksTheChosenMailbox) {

@@ -27,6 +27,7 @@
 #include "app/checkpolicy.h"
 #include "app/gui/messagemodel.h"
 #include "app/gui/optRetrieve.h"
+#include "app/viewers.h"
 #include "base/text.h"
 #include "settings/gui/general.h"
 #include "rules/gui/optsmain.h"
@@ -216,11 +217,9 @@ void TfrmMain::BuildWindow() {
                                                       {AddtoSPAMlist1, "AddtoSPAMlist1"},
                                                       {ViewHeaders1, "ViewHeaders1"},
                                                       {ViewBody1, "ViewBody1"}};
-    for (const auto& [action, name] : items) {
+    for (const auto& [action, name] : items)
         action->setObjectName(name);
-        // The reasons report, the lists and the viewers come with their windows.
-        action->setEnabled(false);
-    }
+    ConnectListCommands();
 
     setCentralWidget(central);
 
@@ -259,8 +258,10 @@ void TfrmMain::FormCreate() {
     minutes_ = keys::Read(user, keys::Minutes);
     currentMailbox_ = keys::Read(user, keys::Which);
     // The account is loaded into the client once the rule set exists
-    // (SetDialogs); the tray, automatic mode and message files come later.
+    // (SetDialogs); the tray and automatic mode come later.
     SetIdleRole();
+    // Message files of bodies viewed in an earlier run.
+    CleanUpEMLFiles(where_.programDir);
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
     // Shown even when starting in the tray, until the tray exists: a user is

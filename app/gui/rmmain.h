@@ -26,6 +26,7 @@ class QTreeView;
 namespace kelvane {
 
 class MessageListModel;
+struct ListContext;
 class TfrmGeneral;
 class TfrmOptionsMain;
 class TfrmRetrieving;
@@ -61,6 +62,13 @@ class TfrmMain : public QMainWindow, private CheckView {
     void NadaSelected();
     void disableAllButtons();
     void enableAllButtons();
+
+    // The list's context menu (rmmain_viewers.cpp).
+    void ViewHeader1Click();
+    void ViewMessages1Click();
+    void Why1Click();
+    void AddtoSPAMlist1Click();
+    void AddtoExceptions1Click();
 
     // A check or a deletion is under way (or failed and awaits Cancel), or
     // the POP3 client is inside a call: nothing may drive it again.
@@ -123,6 +131,10 @@ class TfrmMain : public QMainWindow, private CheckView {
     void ListView1Click() { StopAlarm(); }
     void ListView1KeyUp() { StopAlarm(); }
     void ShowPopupMenu(const QPoint& globalPos);
+    void ConnectListCommands();
+    // A command that cannot run at this moment is disabled.
+    void UpdateListCommands();
+    ListContext ListCommandContext();
     std::vector<std::size_t> SelectedRows() const;
     // The general error display: a message box while the window is shown,
     // nothing while it is hidden.
