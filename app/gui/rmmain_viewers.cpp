@@ -15,7 +15,7 @@
 #include "app/listcommands.h"
 #include "app/viewers.h"
 #include "settings/gui/general.h"
-#include "settings/gui/optsmain.h"
+#include "rules/gui/optsmain.h"
 
 namespace kelvane {
 
