@@ -93,6 +93,7 @@ class MainWindowTest : public ::testing::Test {
         test::WriteFile(prog.file("Kelvane.ini"), "[Known]\r\nQMonitor=1\r\n");
         SettingsStore user = SettingsStore::OpenUser(where);
         keys::Write(user, keys::Logfile, LogPath());
+        keys::Write(user, keys::Launch, false);
     }
     ~MainWindowTest() override { EXPECT_TRUE(boxes.Done()) << "a box told about was not shown"; }
 
@@ -100,6 +101,11 @@ class MainWindowTest : public ::testing::Test {
     void Mailbox(int slot, const std::string& server) {
         SettingsStore user = SettingsStore::OpenUser(where);
         WriteMailboxSlot(user, slot, {server, kUser, kPassword});
+    }
+    template <typename Key, typename Value>
+    void Setting(const Key& key, Value value) {
+        SettingsStore user = SettingsStore::OpenUser(where);
+        keys::Write(user, key, value);
     }
     void Start() {
         main = std::make_unique<TfrmMain>(where);
@@ -109,7 +115,6 @@ class MainWindowTest : public ::testing::Test {
         general = new TfrmGeneral(where, main.get());
         main->SetMessageBoxes(&boxes);
         main->SetDialogs(*options, *retrieving, *general);
-        general->cbLaunch->setChecked(false);
         tester = std::make_unique<QAbstractItemModelTester>(
             &main->Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     }
@@ -143,7 +148,7 @@ TEST_F(MainWindowTest, EmptyMailboxWithAndWithoutExitAfterCheck) {
         Session(srv, {});
         Mailbox(1, srv.Address());
         Start();
-        general->cbExit->setChecked(exitAfter);
+        Setting(keys::Exit, exitAfter);
         main->btList->click();
         ASSERT_TRUE(srv.Finish()) << srv.Report();
 
@@ -393,7 +398,7 @@ class DeletionTest : public MainWindowTest {
         if (!launch) Session(srv, {kFriend});
         Mailbox(1, srv.Address());
         Start();
-        general->cbLaunch->setChecked(launch);
+        Setting(keys::Launch, launch);
         main->btList->click();
         ASSERT_EQ(main->Model().rowCount(), 3);
 
