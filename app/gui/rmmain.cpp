@@ -501,6 +501,8 @@ void TfrmMain::AutomaticCheck() {
         if (settings_.alarm) playAlarmSound(true);
         return;
     }
+    // The caption counts again, and the tray hint with it.
+    countdown_.UpdateAutomaticCaptions(settings_.automatic, countdown_.Interval());
     if (report.mailLeft && settings_.launch && isVisible()) btLaunchClick();
     if (list_.Count() == 0) {
         // Nothing shown belongs to a mailbox: back to the default one.
