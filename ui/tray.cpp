@@ -2,7 +2,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -67,9 +68,12 @@ class QtTrayIcon : public TrayIcon {
 bool TrayHostRegistered(QDBusConnection& bus) {
     const char* watcher = "org.kde.StatusNotifierWatcher";
     if (!bus.interface() || !bus.interface()->isServiceRegistered(watcher)) return false;
-    QDBusInterface props(watcher, "/StatusNotifierWatcher", watcher, bus);
-    props.setTimeout(500);
-    return props.property("IsStatusNotifierHostRegistered").toBool();
+    QDBusMessage get = QDBusMessage::createMethodCall(watcher, "/StatusNotifierWatcher",
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << QString(watcher) << QString("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 500);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
 }
 
 }  // namespace
