@@ -259,6 +259,29 @@ TEST_F(AutomaticTest, WalkWithKillDeletesInEveryMailboxWithoutBringingTheWindowU
     EXPECT_EQ(main->CurrentMailbox(), 1);
 }
 
+TEST_F(AutomaticTest, TheAlarmLoopsOnlyWithRepeatAndBeepsForAMissingFile) {
+    struct Row {
+        const char* file;  // empty: ours
+        bool repeat;
+        std::string played;
+    } rows[] = {
+        {"", true, "harptune.wav looping"},
+        {"", false, "harptune.wav"},
+        {"/nonexistent/alarm.wav", true, "beep"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.played);
+        Set(keys::AlarmFile, std::string(row.file));
+        Set(keys::Repeat, row.repeat);
+        Start();
+        main->playAlarmSound(true);
+        EXPECT_EQ(sound->played, std::vector<std::string>{row.played});
+        const int stops = sound->stops;
+        main->btResetAll->click();
+        EXPECT_GT(sound->stops, stops) << "a command stops the alarm";
+    }
+}
+
 TEST_F(AutomaticTest, SwitchingOffAndOnFromTheTrayRestartsTheCountdownAndLogsBoth) {
     Start();
     for (int i = 0; i < 3; ++i)
