@@ -47,12 +47,18 @@ class SilentPrompts : public UserPrompts {
 
 }  // namespace
 
+PopSettings LoadMailbox(MailCheck& check, const SettingsStore& user, int slot, bool noPipelining) {
+    PopSettings account = GetRemotePOPSettings(user, slot);
+    if (noPipelining) account.pipelining = false;
+    MailboxTable table;
+    readServerSettings(user, table);
+    check.LoadAccount(account, serverToIndex(table, account.host, account.userName));
+    return account;
+}
+
 bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const WalkOptions& options,
                WalkReport& report, const std::function<bool()>& canceled) {
     const SettingsStore user = SettingsStore::OpenUser(where);
-    MailboxTable table;
-    readServerSettings(user, table);
-
     std::vector<int> slots;
     if (options.all) {
         for (int n = 1; n <= keys::MailboxSlots; ++n)
@@ -68,13 +74,12 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
     };
     for (int slot : slots) {
         if (canceled()) break;
-        PopSettings account = GetRemotePOPSettings(user, slot);
-        if (options.noPipelining) account.pipelining = false;
+        const PopSettings stored = GetRemotePOPSettings(user, slot);
+        if (options.all && (stored.host.empty() || stored.userName.empty())) continue;
+        const PopSettings account = LoadMailbox(check, user, slot, options.noPipelining);
         const auto shown = [&](const KelvaneError& e) {
             return ShownErrorText(e.what(), account.userName, account.host);
         };
-        if (options.all && (account.host.empty() || account.userName.empty())) continue;
-        check.LoadAccount(account, serverToIndex(table, account.host, account.userName));
         if (auto missing = check.MissingAccountText()) {
             fail(*missing);
             continue;
@@ -85,13 +90,16 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
             check.UpdateInfo();
         } catch (const KelvaneError& e) {
             fail(shown(e));
-            if (!options.all || canceled()) return ok;
+            if (!options.all || options.endAtFailure || canceled()) return ok;
         }
         check.LogMailCheck();
         report.Listed(check);
         SaveHitCounts(rules, where.programDir);
 
-        if (!options.remove) continue;
+        if (!options.remove) {
+            if (options.stopAtMail && check.Listed() > 0) break;
+            continue;
+        }
         SilentPrompts prompts;
         DeletionOptions deletion;
         deletion.manualMode = false;

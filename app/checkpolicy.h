@@ -53,10 +53,19 @@ class WalkReport {
     virtual void Failed(const std::string& /*text*/) {}
 };
 
+// Loads mailbox slot n of the store into the check, with the number the
+// header rules compare with; noPipelining forces the strict exchange.
+PopSettings LoadMailbox(MailCheck& check, const SettingsStore& user, int slot,
+                        bool noPipelining = false);
+
 struct WalkOptions {
     bool all = false;     // every configured mailbox, 1 to 12
     int mailbox = 0;      // with all false: this slot, 0 for the default mailbox
     bool remove = false;  // delete what the rules marked, without a question
+    // The walk ends at the first mailbox whose list has rows (without remove).
+    bool stopAtMail = false;
+    // The walk ends at a failed check too, not only at a failed deletion.
+    bool endAtFailure = false;
     // Strict command-by-command exchange even where the server offers
     // pipelining, for servers that offer it and get it wrong.
     bool noPipelining = false;
@@ -65,7 +74,8 @@ struct WalkOptions {
 // The check of one mailbox, or the unattended walk over all of them:
 // - a slot without server or user name is skipped in the walk;
 // - a single check ends at its failure; the walk goes on with the messages
-//   that did arrive, unless the user canceled;
+//   that did arrive, unless the user canceled or endAtFailure is set;
+// - with stopAtMail, the walk ends after the first listing with rows;
 // - after each pass the "MAIL CHECK" line is written and the hit counts
 //   saved; with remove, the marked messages are deleted (verified) and the
 //   total raised;

@@ -44,6 +44,12 @@ std::string ShownErrorText(std::string_view text, std::string_view user, std::st
            ")";
 }
 
+std::string FailedMailboxText(std::string_view text, std::string_view user,
+                              std::string_view server) {
+    return "Mailbox " + std::string(user) + " on server " + std::string(server) + ":\n" +
+           ShownErrorText(text, user, server);
+}
+
 MailCheck::MailCheck(TmsRemotePOP& pop, MessageList& list, MessageEvaluator& evaluator,
                      ActivityLog& log, CheckView& view)
     : pop_(pop), list_(list), evaluator_(evaluator), log_(log), view_(view) {
@@ -77,10 +83,12 @@ void MailCheck::Bind() {
     pop_.OnCancel = [this](TagSocket&) {
         view_.Status(std::string(kTextCanceled));
         QuietLog([&] { log_.LogCanceled(pop_.UserName(), pop_.Server()); });
+        view_.Canceled();
     };
     pop_.OnError = [this](TagSocket&, const std::string& message) {
         view_.Status(message);
         QuietLog([&] { log_.LogError(message, pop_.UserName(), pop_.Server()); });
+        view_.Failed(message);
     };
     pop_.OnNextInfoUpdated = [this](TmsRemotePOP&, int num) { NextInfoUpdated(num); };
     pop_.OnInfoUpdated = [this](TmsRemotePOP&) { InfoUpdated(); };

@@ -52,6 +52,11 @@ class CheckView {
     virtual void RowsChanged() {}
     // A deletion was confirmed and is about to talk to the server.
     virtual void DeletionStarting() {}
+    // The client canceled its call (the status line and the log have it).
+    virtual void Canceled() {}
+    // The client reported a connection error, a time-out or the cancel
+    // (the status line and the log have it); the call ends with it.
+    virtual void Failed(const std::string& /*text*/) {}
 };
 
 // The options of the general settings that steer a deletion.
@@ -88,6 +93,8 @@ class MailCheck {
     // session left open by a failed run of another account is closed.
     void LoadAccount(const PopSettings& account, int mailbox);
     int Mailbox() const { return mailbox_; }
+    // The rows the list holds.
+    std::size_t Listed() const { return list_.Count(); }
 
     // The message for a missing user name (blank counts as missing) or
     // server, checked in that order; nothing when both are there.
@@ -161,5 +168,10 @@ std::string DeletedText(int marked);
 // server closed the connection (USER on SERVER)". The log keeps the error's
 // own text.
 std::string ShownErrorText(std::string_view text, std::string_view user, std::string_view server);
+
+// The error box of a failed check or deletion: which mailbox on which
+// server, then what the server or the system said.
+std::string FailedMailboxText(std::string_view text, std::string_view user,
+                              std::string_view server);
 
 }  // namespace kelvane

@@ -113,7 +113,9 @@ class TagSocket {
     static constexpr std::size_t kDataChunk = 16384;
     static constexpr std::size_t kMaxBlock = std::size_t{256} << 20;
     static constexpr std::size_t kMaxExchange = 16 * kDataChunk;  // bytes one Exchange takes
-    static constexpr int kPumpIntervalMs = 40;
+    // The longest a wait sleeps on the socket before the pump runs again:
+    // short enough that a window answers its events within a frame.
+    static constexpr int kPumpIntervalMs = 8;
 
     TagSocket(std::string serviceName, int defaultPort);
     virtual ~TagSocket();

@@ -66,6 +66,12 @@ inline constexpr const char* SenderGridSection = "Sender";
 inline constexpr const char* ExceptionsGridSection = "Exceptions";
 inline constexpr int32_t ColumnWidthDefault = -1;
 
+// Per-user store, section Main: the main window's place and size (the
+// toolkit's geometry as hex text) and its list's column widths (col1 to
+// col3; the subject takes the rest), kept when the program ends.
+inline constexpr StringKey MainGeometry{"Main", "Geometry", ""};
+inline constexpr const char* MainGridSection = "Main";
+
 // Program store (Kelvane.ini): size limits and the blacklist switch.
 inline constexpr BoolKey QSmaller{"Smaller", "QSmaller", false};
 inline constexpr IntKey SmallerNum{"Smaller", "Num", 5};

@@ -44,6 +44,7 @@
 #include "support/guitest.h"
 #include "support/testdir.h"
 #include "ui/displaytext.h"
+#include "ui/elidedlabel.h"
 
 namespace kelvane {
 namespace {
@@ -101,6 +102,7 @@ class MainWindowTest : public ::testing::Test {
         test::WriteFile(prog.file("Kelvane.ini"), "[Known]\r\nQMonitor=1\r\n");
         SettingsStore user = SettingsStore::OpenUser(where);
         keys::Write(user, keys::Logfile, LogPath());
+        keys::Write(user, keys::Launch, false);
     }
     ~MainWindowTest() override { EXPECT_TRUE(boxes.Done()) << "a box told about was not shown"; }
 
@@ -108,6 +110,11 @@ class MainWindowTest : public ::testing::Test {
     void Mailbox(int slot, const std::string& server) {
         SettingsStore user = SettingsStore::OpenUser(where);
         WriteMailboxSlot(user, slot, {server, kUser, kPassword});
+    }
+    template <typename Key, typename Value>
+    void Setting(const Key& key, Value value) {
+        SettingsStore user = SettingsStore::OpenUser(where);
+        keys::Write(user, key, value);
     }
     void Start() {
         main = std::make_unique<TfrmMain>(where);
@@ -117,7 +124,6 @@ class MainWindowTest : public ::testing::Test {
         general = new TfrmGeneral(where, main.get());
         main->SetMessageBoxes(&boxes);
         main->SetDialogs(*options, *retrieving, *general);
-        general->cbLaunch->setChecked(false);
         tester = std::make_unique<QAbstractItemModelTester>(
             &main->Model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     }
@@ -151,7 +157,7 @@ TEST_F(MainWindowTest, EmptyMailboxWithAndWithoutExitAfterCheck) {
         Session(srv, {});
         Mailbox(1, srv.Address());
         Start();
-        general->cbExit->setChecked(exitAfter);
+        Setting(keys::Exit, exitAfter);
         main->btList->click();
         ASSERT_TRUE(srv.Finish()) << srv.Report();
 
@@ -289,6 +295,52 @@ TEST_F(MainWindowTest, CancelInTheMiddleOfARun) {
     EXPECT_EQ(log.find("MAIL CHECK"), std::string::npos);
 }
 
+// A refused login ends the run by itself: the progress window goes, the box
+// names the mailbox beside the server's words, the status line (and what a
+// screen reader hears of it) and the log say what failed, and the focus is
+// back where a Space cannot end the program.
+TEST_F(MainWindowTest, AFailedLoginEndsTheRunByItselfAndNamesTheMailbox) {
+    FakeServer srv;
+    srv.Send("+OK ready\r\n")
+        .Expect("USER " + kUser)
+        .Send("+OK\r\n")
+        .Expect("PASS " + kPassword)
+        .Send("-ERR [AUTH] Authentication failed.\r\n")
+        .AwaitClientClose();
+    Mailbox(1, srv.Address());
+    Start();
+    main->btList->setFocus();
+    boxes.Expect("error", "Mailbox bob on server " + srv.Address() +
+                              ":\n-ERR [AUTH] Authentication failed.");
+    main->btList->click();
+    EXPECT_FALSE(retrieving->isVisible());
+    EXPECT_FALSE(main->Busy());
+    EXPECT_EQ(ExitCaption(), "Goodbye");
+    EXPECT_TRUE(main->btList->isEnabled());
+    EXPECT_EQ(Status(), "-ERR [AUTH] Authentication failed.");
+    EXPECT_EQ(main->pnlStatus->accessibleName().toStdString(), Status());
+    EXPECT_NE(QApplication::focusWidget(), main->btExit);
+    EXPECT_NE(ReadFile(LogPath()).find("ERROR -ERR [AUTH] Authentication failed. FOR bob ON "),
+              std::string::npos);
+    main->Pop().Close();
+    ASSERT_TRUE(srv.Finish()) << srv.Report();
+}
+
+TEST(StartupTest, HelpAndVersionNeedNoDisplay) {
+    for (const char* option : {"--help", "--version"}) {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        program.setProcessEnvironment(env);
+        program.start(KELVANE_GUI_PATH, {option});
+        ASSERT_TRUE(program.waitForFinished(10000)) << option;
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << option;
+        EXPECT_EQ(program.exitCode(), 0) << option << program.readAllStandardError().toStdString();
+        EXPECT_TRUE(program.readAllStandardOutput().contains("Kelvane")) << option;
+    }
+}
+
 TEST_F(MainWindowTest, ClosingTheWindowInAWaitCancelsWithoutQuitOrCheckLine) {
     FakeServer srv;
     Login(srv, 2);
@@ -325,6 +377,10 @@ TEST_F(MainWindowTest, DoubleClickTogglesResetClearsAndTheMenuKeyOpensTheMenu) {
                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(1, viewport->height() - 2));
     EXPECT_EQ(marks(), "[marked for deletion][marked for deletion][]");
+    // Space marks as the double click does.
+    QTest::keyClick(main->ListView1, Qt::Key_Space);
+    EXPECT_EQ(marks(), "[marked for deletion][][marked for deletion]");
+    QTest::keyClick(main->ListView1, Qt::Key_Space);
 
     main->btResetAll->click();
     EXPECT_EQ(marks(), "[][][]");
@@ -658,7 +714,7 @@ class DeletionTest : public MainWindowTest {
             keys::Write(user, keys::Mailer, mailer);
         }
         Start();
-        general->cbLaunch->setChecked(launch);
+        Setting(keys::Launch, launch);
         main->btList->click();
         ASSERT_EQ(main->Model().rowCount(), 3);
 

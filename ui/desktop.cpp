@@ -1,5 +1,6 @@
 #include "ui/desktop.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -46,7 +47,11 @@ bool LaunchMailProgram(Desktop& desktop, MessageBoxes& boxes, const std::string&
 }
 
 void OpenHelp(Desktop& desktop, MessageBoxes& boxes, const Locations& where) {
-    const QString help = DisplayText(where.DataFile("Kelvane.hlp"));
+    // The program folder, the installed data folder, then the executable's
+    // (a build tree run with --dir).
+    QString help = DisplayText(where.DataFile("Kelvane.hlp"));
+    if (!QFileInfo::exists(help))
+        help = QDir(QCoreApplication::applicationDirPath()).filePath("Kelvane.hlp");
     // The help is an HTML page; desktops know it by its extension, so it is
     // opened through a copy named .html.
     bool opened = false;

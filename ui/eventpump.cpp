@@ -8,8 +8,9 @@
 namespace kelvane::ui {
 
 namespace {
-constexpr qint64 kMinIntervalMs = 20;
-}
+// With the socket wait of 8 ms, a window event waits at most about 16 ms.
+constexpr qint64 kMinIntervalMs = 8;
+}  // namespace
 
 void PumpEvents() {
     static QElapsedTimer last;

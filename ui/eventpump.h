@@ -9,7 +9,7 @@ class TagSocket;
 
 namespace kelvane::ui {
 
-// Dispatches the pending window events, at most about fifty times a second:
+// Dispatches the pending window events, at most about 125 times a second:
 // the core calls the hook at every wait, once per message or more, and a
 // repaint per message would make a long list crawl in.
 void PumpEvents();

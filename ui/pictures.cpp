@@ -57,6 +57,10 @@ PictureInfo Info(Picture picture) {
             return {"help.svg", "help-contents"};
         case Picture::About:
             return {"about.svg", "help-about"};
+        case Picture::Anim1:
+            return {"anim1.svg", nullptr};
+        case Picture::Anim2:
+            return {"anim2.svg", nullptr};
         case Picture::Envelope:
             return {"envelope.svg", nullptr};
     }

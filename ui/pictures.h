@@ -28,7 +28,9 @@ enum class Picture {
     Launch,
     Help,
     About,
-    Envelope,  // the progress window's animation
+    Envelope,  // the progress window's animation, the tray's still picture
+    Anim1,     // the tray in automatic mode, two frames
+    Anim2,
 };
 
 QIcon Icon(Picture picture);

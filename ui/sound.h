@@ -1,17 +1,25 @@
 #pragma once
 
-// The alarm sound: a sound file played once or looping until stopped.
-// Behind an interface so windows can test it and run without audio.
+// The alarm sound behind a small interface: the windows ask for a file to
+// be played or stopped, tests record what was asked.
 
-#include <string>
+#include <QString>
+#include <memory>
 
 namespace kelvane::ui {
 
-class AlarmSound {
+class Sound {
   public:
-    virtual ~AlarmSound() = default;
-    virtual void Play(const std::string& path, bool loop) = 0;
+    virtual ~Sound() = default;
+    // Plays the file asynchronously, looping until Stop when loop is set.
+    virtual void Play(const QString& file, bool loop) = 0;
     virtual void Stop() = 0;
+    // The desktop's warning beep.
+    virtual void Beep() = 0;
 };
+
+// Qt Multimedia. On a machine without audio it stays silent and never
+// blocks.
+std::unique_ptr<Sound> MakeSound();
 
 }  // namespace kelvane::ui

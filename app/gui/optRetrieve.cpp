@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/dialogbuttons.h"
 #include "ui/displaytext.h"
 #include "ui/pictures.h"
 
@@ -83,8 +84,8 @@ TfrmRetrieving::TfrmRetrieving(QWidget* parent) : QDialog(parent) {
     layout->addWidget(anMail, 0, Qt::AlignHCenter);
     layout->addWidget(lblMsg);
     layout->addWidget(btCancel, 0, Qt::AlignHCenter);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
     setMinimumWidth(340);
+    ui::MakeFixedSize(this);
 }
 
 void TfrmRetrieving::SetAccount(const std::string& userName, const std::string& server) {

@@ -1,27 +1,22 @@
 #include "app/gui/rmmain.h"
 
-#include <QAccessible>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFrame>
-#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QStatusBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
-#include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/checkpolicy.h"
@@ -29,12 +24,13 @@
 #include "app/gui/optRetrieve.h"
 #include "app/viewers.h"
 #include "base/text.h"
-#include "settings/gui/general.h"
 #include "rules/gui/optsmain.h"
+#include "settings/gui/general.h"
 #include "settings/gui/which.h"
 #include "settings/keys.h"
 #include "ui/desktop.h"
 #include "ui/displaytext.h"
+#include "ui/elidedlabel.h"
 #include "ui/eventpump.h"
 #include "ui/pictures.h"
 
@@ -42,14 +38,10 @@ namespace kelvane {
 
 namespace {
 
+constexpr const char* kLogError = "Unable to open log file. ";
 constexpr const char* kCancelCaption = "Cancel";
-
-// The caption without its mnemonic marker.
-QString Caption(const QAbstractButton* button) {
-    QString text = button->text();
-    text.remove('&');
-    return text;
-}
+constexpr const char* kNoTrayText =
+    "No system tray was found on this desktop, so Kelvane shows its window instead";
 
 // Counts the core calls on the stack that drive the POP3 client.
 class PopCall {
@@ -65,179 +57,84 @@ class PopCall {
 
 }  // namespace
 
-TfrmMain::TfrmMain(const Locations& where, QWidget* parent)
+// The window as the report of the unattended walk.
+class TfrmMain::WalkReportView : public WalkReport {
+  public:
+    explicit WalkReportView(TfrmMain& w) : w_(w) {}
+    void MailboxStarting(int slot, const PopSettings& account) override {
+        w_.currentMailbox_ = slot;
+        w_.ShowMailbox();
+        if (w_.tray_) w_.tray_->SetMenuEnabled(false);
+        if (w_.isVisible()) {
+            w_.retrieving_->SetAccount(account.userName, account.host);
+            w_.retrieving_->show();
+        }
+    }
+    void Listed(const MailCheck& check) override {
+        if (w_.tray_) w_.tray_->SetMenuEnabled(true);
+        w_.retrieving_->hide();
+        w_.UpdateListFace();
+        if (check.Listed() > 0 && deleting_) mailLeft = true;
+    }
+    void Deleted(int marked) override {
+        deleting_ = true;
+        w_.Status(DeletedText(marked));
+        if (w_.tray_) w_.tray_->SetHint(QString::number(marked) + " spams deleted");
+    }
+    void Failed(const std::string& text) override {
+        if (w_.tray_) w_.tray_->SetMenuEnabled(true);
+        w_.retrieving_->hide();
+        // While hidden nobody is there to answer a box; the status line and
+        // the log keep what failed.
+        w_.Status(text);
+        w_.ShowError(FailedMailboxText(text, w_.pop_.UserName(), w_.pop_.Server()));
+    }
+    bool mailLeft = false;  // a deletion left mail to read somewhere
+
+  private:
+    TfrmMain& w_;
+    bool deleting_ = false;
+};
+
+TfrmMain::TfrmMain(const Locations& where, QWidget* parent) : TfrmMain(where, Platform(), parent) {}
+
+TfrmMain::TfrmMain(const Locations& where, Platform platform, QWidget* parent)
     : QMainWindow(parent),
       where_(where),
       // The log's name is read afresh at every opening, so a change made
       // with kelvane-cli or the settings takes effect at the next line.
-      log_([where] { return keys::Read(SettingsStore::OpenUser(where), keys::Logfile); }) {
+      log_([where] { return keys::Read(SettingsStore::OpenUser(where), keys::Logfile); }),
+      platform_(std::move(platform)),
+      countdown_(platform_.clock ? std::move(platform_.clock) : MakeMinuteClock()),
+      sound_(platform_.sound ? std::move(platform_.sound) : ui::MakeSound()) {
     setObjectName("TfrmMain");
-    minuteTimer_.setInterval(60000);
+    if (!platform_.makeTray) platform_.makeTray = [] { return ui::MakeTrayIcon(); };
     ui::InstallEventPump(pop_);
-    BuildWindow();
-}
-
-TfrmMain::~TfrmMain() = default;
-
-QToolButton* TfrmMain::AddButton(const char* name, const QString& caption) {
-    auto* button = new QToolButton(this);
-    button->setObjectName(name);
-    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    button->setIconSize(QSize(32, 32));
-    button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::StrongFocus);
-    SetCaption(button, caption);
-    return button;
-}
-
-void TfrmMain::SetCaption(QToolButton* button, const QString& caption) {
-    // The caption carries the mnemonic; the hint and the screen reader's
-    // name follow it whenever it changes.
-    button->setText(caption);
-    const QString plain = Caption(button);
-    button->setToolTip(plain);
-    button->setAccessibleName(plain);
-}
-
-void TfrmMain::BuildWindow() {
-    setWindowTitle("Kelvane");
-    resize(641, 352);
-
-    auto* central = new QWidget(this);
-    auto* layout = new QVBoxLayout(central);
-    layout->setContentsMargins(6, 0, 6, 0);
-    layout->setSpacing(2);
-
-    auto* rule = new QFrame(central);
-    rule->setFrameShape(QFrame::HLine);
-    rule->setFrameShadow(QFrame::Sunken);
-    layout->addWidget(rule);
-
-    lblTitle = new QLabel("Kelvane", central);
-    lblTitle->setObjectName("lblTitle");
-    QFont titleFont = lblTitle->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.8);
-    titleFont.setBold(true);
-    lblTitle->setFont(titleFont);
-    Label1 = new QLabel("TM", central);
-    Label1->setObjectName("Label1");
-    QFont small = Label1->font();
-    small.setPointSizeF(small.pointSizeF() * 0.7);
-    Label1->setFont(small);
-    lblAd = new QLabel("Quickly eliminate junk e-mail before it gets to your mailbox", central);
-    lblAd->setObjectName("lblAd");
-    QFont slogan = lblAd->font();
-    slogan.setItalic(true);
-    lblAd->setFont(slogan);
-    lblAd->setWordWrap(true);
-
-    auto* titleRow = new QHBoxLayout;
-    titleRow->setSpacing(1);
-    titleRow->addWidget(lblTitle, 0, Qt::AlignBottom);
-    titleRow->addWidget(Label1, 0, Qt::AlignTop);
-    titleRow->addStretch();
-    layout->addLayout(titleRow);
-
-    btList = AddButton("btList", "&Check e-mail");
-    btOptions = AddButton("btOptions", "&Settings and more");
-    btExit = AddButton("btExit", "&Goodbye");
-    btMark = AddButton("btMark", "&Mark messages");
-    btDelete = AddButton("btDelete", "&Delete marked messages");
-    btRemark = AddButton("btRemark", "&Auto-mark messages");
-    btResetAll = AddButton("btResetAll", "&Reset all marks");
-    btLaunch = AddButton("btLaunch", "&Launch e-mail program");
-    btOptions->setIcon(ui::Icon(ui::Picture::Settings));
-    btMark->setIcon(ui::OwnIcon(ui::Picture::Mark));
-    btDelete->setIcon(ui::Icon(ui::Picture::Delete));
-    btRemark->setIcon(ui::OwnIcon(ui::Picture::Remark));
-    btResetAll->setIcon(ui::Icon(ui::Picture::Reset));
-    btLaunch->setIcon(ui::Icon(ui::Picture::Launch));
-
-    auto* dropDown = new QMenu(btOptions);
-    btGeneral = dropDown->addAction(ui::Icon(ui::Picture::Settings), "&General settings");
-    btGeneral->setObjectName("btGeneral");
-    btSpamSetup = dropDown->addAction(ui::OwnIcon(ui::Picture::Mark), "S&pam settings");
-    btSpamSetup->setObjectName("btSpamSetup");
-    btAbout = dropDown->addAction(ui::Icon(ui::Picture::About), "A&bout");
-    btAbout->setObjectName("btAbout");
-    btHelp = dropDown->addAction(ui::Icon(ui::Picture::Help), "&Help");
-    btHelp->setObjectName("btHelp");
-    btOptions->setMenu(dropDown);
-    btOptions->setPopupMode(QToolButton::InstantPopup);
-
-    auto* buttonRow = new QHBoxLayout;
-    buttonRow->setSpacing(2);
-    for (QToolButton* b : {btList, btOptions, btExit})
-        buttonRow->addWidget(b);
-    buttonRow->addSpacing(12);
-    buttonRow->addWidget(lblAd, 1);
-    for (QToolButton* b : {btMark, btDelete, btRemark, btResetAll, btLaunch}) {
-        buttonRow->addWidget(b);
-        b->hide();
-    }
-    buttonRow->addStretch();
-    layout->addLayout(buttonRow);
-
     list_.Clear();
     model_ = new MessageListModel(list_, this);
-    ListView1 = new QTreeView(central);
-    ListView1->setObjectName("ListView1");
-    ListView1->setAccessibleName("Messages");
-    ListView1->setModel(model_);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->setSortingEnabled(false);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setIconSize(QSize(16, 16));
-    ListView1->header()->setSectionsClickable(false);
-    ListView1->header()->setSectionsMovable(false);
-    ListView1->header()->setStretchLastSection(false);
-    const int widths[] = {220, 200, 60, 130};
-    for (int c = 0; c < MessageListModel::ColumnCount; ++c)
-        ListView1->setColumnWidth(c, widths[c]);
-    ListView1->installEventFilter(this);
-    ListView1->viewport()->installEventFilter(this);
-    layout->addWidget(ListView1, 1);
+    SetupForm(this, model_);
+    Connect();
+    SetIdleRole();
+    UpdateListFace();
+}
 
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName("PopupMenu1");
-    Why1 = PopupMenu1->addAction("&Why was this e-mail marked?");
-    PopupMenu1->addSeparator();
-    AddtoExceptions1 = PopupMenu1->addAction("Add selected sender(s) to &exceptions list");
-    AddtoSPAMlist1 = PopupMenu1->addAction("Add selected message(s) to &spam list");
-    PopupMenu1->addSeparator();
-    ViewHeaders1 = PopupMenu1->addAction("View selected message(s) &headers");
-    ViewBody1 = PopupMenu1->addAction("View &body of one message");
-    const std::pair<QAction*, const char*> items[] = {{Why1, "Why1"},
-                                                      {AddtoExceptions1, "AddtoExceptions1"},
-                                                      {AddtoSPAMlist1, "AddtoSPAMlist1"},
-                                                      {ViewHeaders1, "ViewHeaders1"},
-                                                      {ViewBody1, "ViewBody1"}};
-    for (const auto& [action, name] : items)
-        action->setObjectName(name);
-    ConnectListCommands();
+TfrmMain::~TfrmMain() {
+    countdown_.OnCaption = nullptr;
+    countdown_.OnMode = nullptr;
+    countdown_.OnRun = nullptr;
+}
 
-    setCentralWidget(central);
-
-    pnlHint = new QLabel("Right click for more options, double click to mark", this);
-    pnlHint->setObjectName("pnlHint");
-    pnlHint->setFixedWidth(300);
-    pnlStatus = new QLabel("Kelvane 0.1: ready to check your mailbox", this);
-    pnlStatus->setObjectName("pnlStatus");
-    pnlStatus->setTextFormat(Qt::PlainText);
-    pnlStatus->setAccessibleName("Status");
-    statusBar()->addWidget(pnlHint);
-    statusBar()->addWidget(pnlStatus, 1);
-    statusBar()->setSizeGripEnabled(true);
-
-    connect(btList, &QToolButton::clicked, this, &TfrmMain::btListClick);
+void TfrmMain::Connect() {
+    connect(btList, &QToolButton::clicked, this, [this] {
+        runStarter_ = btList;
+        btListClick();
+    });
     connect(btExit, &QToolButton::clicked, this, &TfrmMain::btExitClick);
     connect(btMark, &QToolButton::clicked, this, &TfrmMain::btMarkClick);
-    connect(btDelete, &QToolButton::clicked, this, &TfrmMain::btDeleteClick);
+    connect(btDelete, &QToolButton::clicked, this, [this] {
+        runStarter_ = btDelete;
+        btDeleteClick();
+    });
     connect(btRemark, &QToolButton::clicked, this, &TfrmMain::btRemarkClick);
     connect(btResetAll, &QToolButton::clicked, this, &TfrmMain::ResetButtonClick);
     connect(btLaunch, &QToolButton::clicked, this, &TfrmMain::btLaunchClick);
@@ -246,29 +143,115 @@ void TfrmMain::BuildWindow() {
     connect(btAbout, &QAction::triggered, this, &TfrmMain::btAboutClick);
     connect(btHelp, &QAction::triggered, this, &TfrmMain::btHelpClick);
     btExit->installEventFilter(this);
+    ListView1->installEventFilter(this);
+    ListView1->viewport()->installEventFilter(this);
+    ConnectListCommands();
 
-    SetIdleRole();
-    UpdateListFace();
+    connect(popTray, &QMenu::aboutToShow, this, [this] { StopAlarm(); });
+    connect(Show1, &QAction::triggered, this, [this] {
+        if (Busy()) return;
+        RestoreOrRaise();
+        btListClick();
+    });
+    connect(LaunchEmailprogram1, &QAction::triggered, this, &TfrmMain::btLaunchClick);
+    connect(ShowMainScreen1, &QAction::triggered, this, &TfrmMain::RestoreOrRaise);
+    connect(Spam1, &QAction::triggered, this, &TfrmMain::btSpamSetupClick);
+    connect(General1, &QAction::triggered, this, &TfrmMain::btGeneralClick);
+    connect(ViewLogFile1, &QAction::triggered, this, &TfrmMain::ViewLogFile1Click);
+    connect(EnableAutomatic1, &QAction::triggered, this, [this] { EnableAutomatic1Click(true); });
+    connect(DisableAutomatic1, &QAction::triggered, this, [this] { EnableAutomatic1Click(false); });
+    connect(Help1, &QAction::triggered, this, &TfrmMain::btHelpClick);
+    connect(About1, &QAction::triggered, this, &TfrmMain::btAboutClick);
+    connect(Exit1, &QAction::triggered, this, &TfrmMain::Exit1Click);
+
+    countdown_.OnCaption = [this](const QString& caption) {
+        setWindowTitle(caption);
+        lblTitle->setText(caption);
+        if (tray_) tray_->SetHint(caption);
+    };
+    countdown_.OnMode = [this](bool automatic) {
+        EnableAutomatic1->setChecked(automatic);
+        DisableAutomatic1->setChecked(!automatic);
+        if (tray_) tray_->SetAnimated(automatic);
+    };
+    countdown_.OnRun = [this] { AutomaticCheck(); };
+}
+
+void TfrmMain::ReadSettings() {
+    settings_ = MainSettings::Read(SettingsStore::OpenUser(where_));
+    countdown_.SetInterval(settings_.minutes);
 }
 
 void TfrmMain::FormCreate() {
-    const SettingsStore user = SettingsStore::OpenUser(where_);
-    startInTray_ = keys::Read(user, keys::SysTray);
-    automatic_ = keys::Read(user, keys::Automatic);
-    minutes_ = keys::Read(user, keys::Minutes);
-    currentMailbox_ = keys::Read(user, keys::Which);
-    // The account is loaded into the client once the rule set exists
-    // (SetDialogs); the tray and automatic mode come later.
-    SetIdleRole();
+    ReadSettings();
     // Message files of bodies viewed in an earlier run.
     CleanUpEMLFiles(where_.programDir);
+    currentMailbox_ = settings_.defaultMailbox;
+    // The first countdown is the stored interval as it is; the dialog's
+    // limits are for what the user types.
+    countdown_.Setup(settings_.automatic, settings_.minutes, settings_.minutes);
+    SetIdleRole();
+    RestoreLayout();
+    if (settings_.startInTray) {
+        if (platform_.trayWaitMs <= 0)
+            StartTray();
+        else
+            ui::WaitForTrayHost(this, platform_.trayWaitMs, [this] { StartTray(); });
+        return;
+    }
+    RestoreOrRaise();
+}
+
+void TfrmMain::StartTray() {
+    tray_ = platform_.makeTray();
+    if (!tray_ || !tray_->Available()) {
+        // Never an invisible program.
+        tray_.reset();
+        RestoreOrRaise();
+        Status(kNoTrayText);
+        return;
+    }
+    tray_->SetMenu(popTray);
+    tray_->SetHint(windowTitle());
+    tray_->SetAnimated(countdown_.Automatic());
+    tray_->OnActivated = [this] {
+        StopAlarm();
+        RestoreOrRaise();
+    };
+    tray_->Show();
+}
+
+void TfrmMain::RestoreLayout() {
+    try {
+        const SettingsStore user = SettingsStore::OpenUser(where_);
+        const std::string geometry = keys::Read(user, keys::MainGeometry);
+        for (int c = 1; c < MessageListModel::ColumnCount; ++c) {
+            const int width = user.ReadInteger(keys::MainGridSection, "col" + std::to_string(c),
+                                               keys::ColumnWidthDefault);
+            if (width > 0) ListView1->setColumnWidth(c, width);
+        }
+        if (!geometry.empty() &&
+            restoreGeometry(QByteArray::fromHex(QByteArray::fromStdString(geometry))))
+            return;
+    } catch (const KelvaneError&) {
+        // The designed layout is as good a start.
+    }
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
-    // Shown even when starting in the tray, until the tray exists: a user is
-    // never left with an invisible program.
-    show();
-    raise();
-    activateWindow();
+}
+
+void TfrmMain::SaveLayout() {
+    try {
+        SettingsStore user = SettingsStore::OpenUser(where_);
+        user.Batch([&] {
+            keys::Write(user, keys::MainGeometry, saveGeometry().toHex().toStdString());
+            for (int c = 1; c < MessageListModel::ColumnCount; ++c)
+                user.WriteInteger(keys::MainGridSection, "col" + std::to_string(c),
+                                  ListView1->columnWidth(c));
+        });
+    } catch (const KelvaneError&) {
+        // A layout that cannot be kept must not stop the program ending.
+    }
 }
 
 void TfrmMain::SetDialogs(TfrmOptionsMain& options, TfrmRetrieving& retrieving,
@@ -279,18 +262,6 @@ void TfrmMain::SetDialogs(TfrmOptionsMain& options, TfrmRetrieving& retrieving,
     general.OnLaunch = [this] { btLaunchClick(); };
     check_ = std::make_unique<MailCheck>(pop_, list_, options.Rules().evaluator, log_,
                                          static_cast<CheckView&>(*this));
-    // The window's own part of the client's cancel and error events, after
-    // the core's status text and log line.
-    auto coreCancel = pop_.OnCancel;
-    pop_.OnCancel = [this, coreCancel](TagSocket& s) {
-        if (coreCancel) coreCancel(s);
-        msRemotePOP1Cancel();
-    };
-    auto coreError = pop_.OnError;
-    pop_.OnError = [this, coreError](TagSocket& s, const std::string& text) {
-        if (coreError) coreError(s, text);
-        msRemotePOP1Error();
-    };
     retrieving_->OnCancelClick = [this] { CancelRun(); };
     LoadCurrentAccount();
 
@@ -324,9 +295,18 @@ QString TfrmMain::StatusText() const {
 }
 
 void TfrmMain::LoadCurrentAccount() {
-    const PopSettings account =
-        GetRemotePOPSettings(SettingsStore::OpenUser(where_), currentMailbox_);
-    check_->LoadAccount(account, serverToIndex(general_->Table(), account.host, account.userName));
+    LoadMailbox(*check_, SettingsStore::OpenUser(where_), currentMailbox_);
+    ShowMailbox();
+}
+
+void TfrmMain::ShowMailbox() {
+    // The caption and the status line belong to other texts; this panel
+    // always says whose list it is.
+    pnlMailbox->SetText(pop_.UserName().empty() ? QString()
+                                                : QString("Mailbox %1: %2 on %3")
+                                                      .arg(currentMailbox_)
+                                                      .arg(ui::DisplayText(pop_.UserName()),
+                                                           ui::DisplayText(pop_.Server())));
 }
 
 // ---------------------------------------------------------------- check run
@@ -336,16 +316,18 @@ void TfrmMain::btListClick() {
     // while a wait dispatches events, and for callers other than the button.
     if (Busy() || !check_) return;
     StopAlarm();
+    auto pause = countdown_.Pause();
     // The account comes from the store as it is now, which another program
     // may have left unreadable: that is told, and no check starts.
     try {
         LoadCurrentAccount();
+        ReadSettings();
         if (auto missing = check_->MissingAccountText()) {
             boxes_->Error(*missing);
             btGeneralClick();
             return;
         }
-        if (minutes_ > 0 && isVisible()) {
+        if (countdown_.Left() > 0 && isVisible()) {
             general_->ReadMailboxes();
             if (NeedsChooser(general_->Table())) {
                 const std::optional<int> chosen =
@@ -365,9 +347,8 @@ void TfrmMain::btListClick() {
         boxes_->Error(e.what());
         return;
     }
-    const bool timerRan = minuteTimer_.isActive();
-    minuteTimer_.stop();
     running_ = true;
+    canceled_ = false;
     SetRunRole();
     disableAllButtons();
     if (isVisible()) {
@@ -375,40 +356,33 @@ void TfrmMain::btListClick() {
         retrieving_->show();
         retrieving_->raise();
     }
+    if (tray_) tray_->SetMenuEnabled(false);
     try {
         PopCall call(popCalls_);
         check_->UpdateInfo();
     } catch (const CancelError& e) {
+        if (tray_) tray_->SetMenuEnabled(true);
         // Cancel has restored the window already; a canceled run is not a
         // check, so no "MAIL CHECK" line, also when the window was closed.
         ShowError(e.what());
         return;
     } catch (const std::exception& e) {
+        if (tray_) tray_->SetMenuEnabled(true);
         if (isVisible()) {
-            // The rows that arrived stay; the run state stays until Cancel.
-            UpdateListFace();
-            ShowError(ShownErrorText(e.what(), pop_.UserName(), pop_.Server()));
+            RunFailed(e);
             return;
         }
-        // Hidden (an unattended run): the run goes on with what arrived.
+        // Hidden: the run goes on with what arrived.
     }
-    FinishCheck(timerRan);
-}
-
-void TfrmMain::FinishCheck(bool timerRan) {
-    running_ = false;
-    retrieving_->hide();
-    enableAllButtons();
-    SetIdleRole();
-    UpdateListFace();
-    if (timerRan) minuteTimer_.start();
+    if (tray_) tray_->SetMenuEnabled(true);
+    EndRun();
     try {
         check_->LogMailCheck();
     } catch (const KelvaneError& e) {
         ShowError(e.what());
     }
-    if (list_.Count() == 0 && general_->ManualMode() && general_->cbExit->isChecked()) {
-        if (startInTray_)
+    if (list_.Count() == 0 && !settings_.automatic && settings_.exitAfterCheck) {
+        if (settings_.startInTray)
             HideToTray();
         else
             close();
@@ -421,26 +395,56 @@ void TfrmMain::FinishCheck(bool timerRan) {
     }
 }
 
-void TfrmMain::CancelRun() {
-    if (!check_) return;
-    check_->Cancel();
+void TfrmMain::EndRun() {
     running_ = false;
-    enableAllButtons();
     retrieving_->hide();
-    UpdateListFace();
-}
-
-void TfrmMain::msRemotePOP1Cancel() {
+    enableAllButtons();
     SetIdleRole();
     UpdateListFace();
+    // The focus was on the exit button while the others were disabled; a
+    // Space there now would end the program.
+    if (isVisible()) {
+        QWidget* next = list_.Count() > 0 ? static_cast<QWidget*>(ListView1) : runStarter_;
+        if (!next || !next->isVisible() || !next->isEnabled()) next = ListView1;
+        next->setFocus(Qt::OtherFocusReason);
+    }
+    runStarter_ = nullptr;
 }
 
-void TfrmMain::msRemotePOP1Error() {
+void TfrmMain::RunFailed(const std::exception& e) {
+    const std::string text = ShownErrorText(e.what(), pop_.UserName(), pop_.Server());
+    // Connection errors were logged on their way; a refusal of the server
+    // is logged here.
+    if (dynamic_cast<const ServerError*>(&e)) {
+        try {
+            log_.LogError(e.what(), pop_.UserName(), pop_.Server());
+        } catch (const KelvaneError&) {
+        }
+    }
+    EndRun();
+    Status(text);
+    ShowError(FailedMailboxText(e.what(), pop_.UserName(), pop_.Server()));
+}
+
+void TfrmMain::CancelRun() {
+    if (!check_) return;
+    canceled_ = true;
+    check_->Cancel();
+    EndRun();
+}
+
+void TfrmMain::Canceled() {
+    SetIdleRole();
+    UpdateListFace();
+    if (tray_) tray_->ShowHammer();
+}
+
+void TfrmMain::Failed(const std::string&) {
     UpdateListFace();
 }
 
 void TfrmMain::Status(const std::string& text) {
-    pnlStatus->setText(ui::DisplayText(text));
+    pnlStatus->SetText(ui::DisplayText(text));
 }
 
 void TfrmMain::Progress(const std::string& text) {
@@ -453,6 +457,96 @@ void TfrmMain::RowsChanged() {
 
 void TfrmMain::ShowError(const std::string& text) {
     if (isVisible()) boxes_->Error(text);
+}
+
+// ---------------------------------------------------------------- automatic mode
+
+void TfrmMain::AutomaticCheck() {
+    if (Busy() || !check_) return;
+    auto pause = countdown_.Pause();
+    try {
+        ReadSettings();
+    } catch (const KelvaneError& e) {
+        Status(e.what());
+        return;
+    }
+    WalkOptions walk;
+    walk.all = true;
+    walk.remove = settings_.kill;
+    walk.stopAtMail = !settings_.kill;
+    // With the window up someone is there to read why the walk ended.
+    walk.endAtFailure = isVisible();
+    running_ = true;
+    canceled_ = false;
+    SetRunRole();
+    disableAllButtons();
+    WalkReportView report(*this);
+    try {
+        PopCall call(popCalls_);
+        RunChecks(*check_, options_->Rules(), where_, walk, report, [this] { return canceled_; });
+    } catch (const KelvaneError& e) {
+        // The store or the rule files, between two mailboxes.
+        report.Failed(e.what());
+    }
+    if (tray_) tray_->SetMenuEnabled(true);
+    EndRun();
+    if (!settings_.kill && list_.Count() > 0 && !canceled_) {
+        // The client keeps this mailbox's account and the current number
+        // stays this slot, so a deletion of the rows shown acts here only.
+        countdown_.OnCaption(ui::DisplayText("MailBox " + pop_.UserName() + " - " +
+                                             std::to_string(list_.Count()) + " messages"));
+        Label1->hide();
+        RestoreOrRaise();
+        if (settings_.alarm) playAlarmSound(true);
+        return;
+    }
+    // The caption counts again, and the tray hint with it.
+    countdown_.UpdateAutomaticCaptions(settings_.automatic, countdown_.Interval());
+    if (report.mailLeft && settings_.launch && isVisible()) btLaunchClick();
+    if (list_.Count() == 0) {
+        // Nothing shown belongs to a mailbox: back to the default one.
+        currentMailbox_ = settings_.defaultMailbox;
+        try {
+            LoadCurrentAccount();
+        } catch (const KelvaneError& e) {
+            Status(e.what());
+        }
+    }
+}
+
+void TfrmMain::EnableAutomatic1Click(bool on) {
+    StopAlarm();
+    try {
+        SettingsStore user = SettingsStore::OpenUser(where_);
+        keys::Write(user, keys::Automatic, on);
+    } catch (const KelvaneError& e) {
+        boxes_->Error(e.what());
+        countdown_.OnMode(countdown_.Automatic());
+        return;
+    }
+    settings_.automatic = on;
+    if (!on) countdown_.Reset();
+    // The settings dialog's radio buttons read the store.
+    if (general_) general_->ReadSettings();
+    countdown_.UpdateAutomaticCaptions(on, countdown_.Interval());
+    try {
+        log_.LogAutomaticMode(on);
+    } catch (const KelvaneError& e) {
+        Status(e.what());
+    }
+}
+
+void TfrmMain::playAlarmSound(bool play) {
+    if (!play) {
+        sound_->Stop();
+        return;
+    }
+    QString file = ui::DisplayText(settings_.alarmFile);
+    if (file.isEmpty()) file = QDir(ui::DisplayText(where_.programDir)).filePath("harptune.wav");
+    if (QFileInfo(file).isFile())
+        sound_->Play(file, settings_.repeat);
+    else
+        sound_->Beep();
 }
 
 // ---------------------------------------------------------------- buttons
@@ -476,16 +570,23 @@ void TfrmMain::enableAllButtons() {
 
 void TfrmMain::SetRunRole() {
     SetCaption(btExit, "Ca&ncel");
+    Exit1->setText(kCancelCaption);
+    // The tray's commands would drive the client inside its wait.
+    for (QAction* item : {Show1, LaunchEmailprogram1, Spam1, General1, Help1, About1})
+        item->setEnabled(false);
     UpdateExitFace();
 }
 
 void TfrmMain::SetIdleRole() {
-    SetCaption(btExit, startInTray_ ? "&Hide" : "&Goodbye");
+    SetCaption(btExit, settings_.startInTray ? "&Hide" : "&Goodbye");
+    Exit1->setText("Exit");
+    for (QAction* item : {Show1, LaunchEmailprogram1, Spam1, General1, Help1, About1})
+        item->setEnabled(true);
     UpdateExitFace();
 }
 
 void TfrmMain::UpdateExitFace() {
-    if (Caption(btExit) == kCancelCaption)
+    if (PlainCaption(btExit) == kCancelCaption)
         btExit->setIcon(ui::Icon(ui::Picture::Stop));
     else
         btExit->setIcon(btExit->hasFocus() ? ui::OwnIcon(ui::Picture::Goodbye)
@@ -498,22 +599,45 @@ void TfrmMain::UpdateListFace() {
 
 void TfrmMain::btExitClick() {
     StopAlarm();
-    if (Caption(btExit) == kCancelCaption) {
+    if (PlainCaption(btExit) == kCancelCaption) {
         CancelRun();
         return;
     }
     log_.CloseLogFile();
-    if (startInTray_)
+    if (settings_.startInTray && tray_)
         HideToTray();
     else
         close();
 }
 
+void TfrmMain::Exit1Click() {
+    StopAlarm();
+    if (PlainCaption(btExit) == kCancelCaption) {
+        CancelRun();
+        return;
+    }
+    log_.CloseLogFile();
+    quitting_ = true;
+    close();
+    QCoreApplication::exit(0);
+}
+
 void TfrmMain::HideToTray() {
-    showMinimized();
+    // Without a tray icon a hidden window could never come back.
+    if (tray_)
+        hide();
+    else
+        showMinimized();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    SaveLayout();
+    if (settings_.startInTray && tray_ && !quitting_) {
+        // The window's close button hides into the tray, as "Hide" does.
+        hide();
+        event->ignore();
+        return;
+    }
     // Closing in the middle of a wait ends the run first, without QUIT, so
     // nothing half done takes effect and no command is sent into the
     // middle of a reply.
@@ -526,6 +650,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
             pop_.Close();
         }
     }
+    StopAlarm();
     if (retrieving_) retrieving_->hide();
     event->accept();
 }
@@ -551,6 +676,7 @@ void TfrmMain::NadaSelected() {
 }
 
 void TfrmMain::ResetButtonClick() {
+    StopAlarm();
     list_.ResetButtonClick();
     model_->Refresh();
     ShowTotalCount();
@@ -589,14 +715,22 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
                 btMarkClick();
                 return true;
             case QEvent::MouseButtonRelease:
-                ListView1Click();
+                StopAlarm();
                 break;
             default:
                 break;
         }
     }
+    if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        // Space marks, as a double click does; selecting is for the arrows.
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+            btMarkClick();
+            return true;
+        }
+    }
     if (watched == ListView1 || watched == ListView1->viewport()) {
-        if (event->type() == QEvent::KeyRelease) ListView1KeyUp();
+        if (event->type() == QEvent::KeyRelease) StopAlarm();
         if (event->type() == QEvent::ContextMenu) {
             auto* menuEvent = static_cast<QContextMenuEvent*>(event);
             if (menuEvent->reason() == QContextMenuEvent::Keyboard) {
@@ -617,11 +751,9 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TfrmMain::btDeleteClick() {
     StopAlarm();
-    const bool timerRan = minuteTimer_.isActive();
-    minuteTimer_.stop();
+    auto pause = countdown_.Pause();
     DeleteMessages();
-    // Automatic mode restarts the countdown; that comes with the tray.
-    if (timerRan && automatic_) minuteTimer_.start();
+    countdown_.UpdateAutomaticCaptions(settings_.automatic, countdown_.Interval());
 }
 
 void TfrmMain::DeletionStarting() {
@@ -633,29 +765,34 @@ void TfrmMain::DeletionStarting() {
 void TfrmMain::DeleteMessages() {
     // Refused while a check or another deletion talks to the server.
     if (Busy() || !check_) return;
+    auto pause = countdown_.Pause();
+    try {
+        ReadSettings();
+    } catch (const KelvaneError& e) {
+        boxes_->Error(e.what());
+        return;
+    }
     DeletionOptions options;
-    options.manualMode = general_->ManualMode();
-    options.confirm = general_->cbConfirmation->isChecked();
+    options.manualMode = !settings_.automatic;
+    options.confirm = settings_.confirm;
     // Without a mail program to start, the list is refilled instead.
-    options.launch = general_->Settings().LaunchAfterDeletion();
+    options.launch = settings_.launch && !TrimView(settings_.mailer).empty();
     DeletionResult result;
     try {
         PopCall call(popCalls_);
         result = check_->DeleteMessages(options, *boxes_, [this](int marked) {
             AddToTotal(where_, marked);
-            general_->ReadSettings();
+            if (general_) general_->ReadSettings();
         });
+    } catch (const CancelError& e) {
+        ShowError(e.what());
+        return;
     } catch (const std::exception& e) {
-        // The run state stays as the failure left it until Cancel.
-        UpdateListFace();
-        ShowError(ShownErrorText(e.what(), pop_.UserName(), pop_.Server()));
+        RunFailed(e);
         return;
     }
     if (!result.ran) return;
-    running_ = false;
-    enableAllButtons();
-    SetIdleRole();
-    UpdateListFace();
+    EndRun();
     if (!result.totalError.empty()) ShowError(result.totalError);
     if (result.total != result.marked && isVisible() && options.launch) btLaunchClick();
 }
@@ -664,8 +801,9 @@ void TfrmMain::DeleteMessages() {
 
 void TfrmMain::btLaunchClick() {
     if (Busy()) return;
-    const std::string mailer = general_ ? general_->Mailer() : std::string();
-    if (!ui::LaunchMailProgram(ui::SystemDesktop(), *boxes_, mailer)) return;
+    StopAlarm();
+    auto pause = countdown_.Pause();
+    if (!ui::LaunchMailProgram(ui::SystemDesktop(), *boxes_, settings_.mailer)) return;
     disableAllButtons();
     list_.Clear();
     model_->Refresh();
@@ -676,41 +814,58 @@ void TfrmMain::btLaunchClick() {
 void TfrmMain::btGeneralClick() {
     if (Busy() || !general_) return;
     StopAlarm();
-    minuteTimer_.stop();
     if (general_->isVisible()) {
         general_->raise();
         return;
     }
+    auto pause = countdown_.Pause();
     general_->exec();
-    automatic_ = !general_->ManualMode();
-    currentMailbox_ = general_->DefaultMailbox();
-    minutes_ = general_->Minutes();
+    try {
+        ReadSettings();
+    } catch (const KelvaneError& e) {
+        boxes_->Error(e.what());
+        return;
+    }
+    currentMailbox_ = settings_.defaultMailbox;
+    countdown_.Reset();
+    countdown_.UpdateAutomaticCaptions(settings_.automatic, settings_.minutes);
 }
 
 void TfrmMain::btSpamSetupClick() {
     if (Busy() || !options_) return;
     StopAlarm();
-    const bool timerRan = minuteTimer_.isActive();
-    minuteTimer_.stop();
     if (options_->isVisible()) {
         options_->raise();
         return;
     }
+    auto pause = countdown_.Pause();
     options_->exec();
-    if (timerRan) minuteTimer_.start();
 }
 
 void TfrmMain::btHelpClick() {
-    minuteTimer_.stop();
     StopAlarm();
+    auto pause = countdown_.Pause();
     ui::OpenHelp(ui::SystemDesktop(), *boxes_, where_);
-    if (automatic_ && general_ && !general_->ManualMode()) minuteTimer_.start();
+}
+
+void TfrmMain::ViewLogFile1Click() {
+    StopAlarm();
+    auto pause = countdown_.Pause();
+    std::string file;
+    try {
+        file = keys::Read(SettingsStore::OpenUser(where_), keys::Logfile);
+    } catch (const KelvaneError& e) {
+        boxes_->Error(e.what());
+        return;
+    }
+    if (file.empty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(ui::DisplayText(file))))
+        boxes_->Error(kLogError);
 }
 
 void TfrmMain::btAboutClick() {
     if (aboutOpen_) return;
     aboutOpen_ = true;
-    minuteTimer_.stop();
+    auto pause = countdown_.Pause();
     StopAlarm();
     QMessageBox about(QMessageBox::NoIcon, "About Kelvane",
                       "Kelvane 0.1\n\nA junk-mail filter for POP3 mailboxes: it reads only the "
@@ -720,7 +875,6 @@ void TfrmMain::btAboutClick() {
     about.setIconPixmap(ui::OwnIcon(ui::Picture::Envelope).pixmap(48, 48));
     about.exec();
     aboutOpen_ = false;
-    if (general_ && !general_->ManualMode()) minuteTimer_.start();
 }
 
 }  // namespace kelvane

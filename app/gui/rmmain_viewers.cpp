@@ -19,28 +19,6 @@
 
 namespace kelvane {
 
-namespace {
-
-// Stops the minute timer while a command's windows are up; it runs again at
-// the end of the scope when the general settings select automatic checking.
-class MinuteTimerPause {
-  public:
-    MinuteTimerPause(QTimer& timer, const TfrmGeneral* general) : timer_(timer), general_(general) {
-        timer_.stop();
-    }
-    ~MinuteTimerPause() {
-        if (general_ && !general_->ManualMode()) timer_.start();
-    }
-    MinuteTimerPause(const MinuteTimerPause&) = delete;
-    MinuteTimerPause& operator=(const MinuteTimerPause&) = delete;
-
-  private:
-    QTimer& timer_;
-    const TfrmGeneral* general_;
-};
-
-}  // namespace
-
 void TfrmMain::ConnectListCommands() {
     connect(Why1, &QAction::triggered, this, &TfrmMain::Why1Click);
     connect(AddtoExceptions1, &QAction::triggered, this, &TfrmMain::AddtoExceptions1Click);
@@ -76,7 +54,7 @@ ListContext TfrmMain::ListCommandContext() {
 void TfrmMain::ViewHeader1Click() {
     if (Busy() || !check_) return;
     StopAlarm();
-    MinuteTimerPause pause(minuteTimer_, general_);
+    auto pause = countdown_.Pause();
     const std::vector<std::size_t> selected = SelectedRows();
     if (selected.empty()) {
         NadaSelected();
@@ -88,7 +66,7 @@ void TfrmMain::ViewHeader1Click() {
 void TfrmMain::ViewMessages1Click() {
     if (Busy() || !check_) return;
     StopAlarm();
-    MinuteTimerPause pause(minuteTimer_, general_);
+    auto pause = countdown_.Pause();
     BodyViewContext ctx{pop_, list_, where_.programDir, *boxes_, *this, [this](bool fetching) {
                             if (fetching) {
                                 disableAllButtons();
@@ -125,7 +103,7 @@ void TfrmMain::ViewMessages1Click() {
 void TfrmMain::Why1Click() {
     if (Busy() || !check_ || !options_) return;
     StopAlarm();
-    MinuteTimerPause pause(minuteTimer_, general_);
+    auto pause = countdown_.Pause();
     ListContext ctx = ListCommandContext();
     if (const auto report = kelvane::Why1Click(ctx, SelectedRows()))
         ShowViewer(ViewerMode::Reasons, *report, this);
@@ -134,7 +112,7 @@ void TfrmMain::Why1Click() {
 void TfrmMain::AddtoSPAMlist1Click() {
     if (Busy() || !check_ || !options_) return;
     StopAlarm();
-    MinuteTimerPause pause(minuteTimer_, general_);
+    auto pause = countdown_.Pause();
     ListContext ctx = ListCommandContext();
     try {
         kelvane::AddtoSPAMlist1Click(ctx, SelectedRows(),
@@ -151,7 +129,7 @@ void TfrmMain::AddtoSPAMlist1Click() {
 void TfrmMain::AddtoExceptions1Click() {
     if (Busy() || !check_ || !options_) return;
     StopAlarm();
-    MinuteTimerPause pause(minuteTimer_, general_);
+    auto pause = countdown_.Pause();
     ListContext ctx = ListCommandContext();
     try {
         kelvane::AddtoExceptions1Click(ctx, SelectedRows());

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <iostream>
+#include <string>
 
 #include "app/gui/optRetrieve.h"
 #include "app/gui/rmmain.h"
@@ -19,13 +21,11 @@
 
 namespace kelvane {
 
-int RunKelvane(int argc, char** argv) {
-    ui::Application app(argc, argv);
-    QApplication::setApplicationName("Kelvane");
-    QApplication::setApplicationDisplayName("Kelvane");
-    QApplication::setApplicationVersion("0.1");
+namespace {
 
-    QCommandLineParser parser;
+void Describe(QCommandLineParser& parser) {
+    QCoreApplication::setApplicationName("Kelvane");
+    QCoreApplication::setApplicationVersion("0.1");
     parser.setApplicationDescription(
         "Kelvane: the junk-mail filter for POP3 mailboxes.\n"
         "Rule lists, known.lst and Kelvane.ini are read from the program folder:\n"
@@ -34,8 +34,30 @@ int RunKelvane(int argc, char** argv) {
         "settings come from the per-user store shared with kelvane-cli.");
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption dirOption("dir", "Program folder holding the rule set.", "DIR");
-    parser.addOption(dirOption);
+    parser.addOption(QCommandLineOption("dir", "Program folder holding the rule set.", "DIR"));
+}
+
+}  // namespace
+
+int RunKelvane(int argc, char** argv) {
+    // Help and version need no display: help2man and a user over ssh ask
+    // for them where none is.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "--version" ||
+            arg == "-v") {
+            QCoreApplication core(argc, argv);
+            QCommandLineParser parser;
+            Describe(parser);
+            parser.process(core);  // prints and exits
+        }
+    }
+
+    ui::Application app(argc, argv);
+    QApplication::setApplicationDisplayName("Kelvane");
+    QCommandLineParser parser;
+    Describe(parser);
+    const QCommandLineOption dirOption("dir");
     parser.process(app);
 
     Locations where = Locations::Default();

@@ -36,6 +36,7 @@ TfrmWhichMailbox::TfrmWhichMailbox(const MailboxTable& table, int current, QWidg
     layout->addWidget(Label1);
     layout->addWidget(cbMailbox);
     layout->addWidget(buttons);
+    ui::MakeFixedSize(this);
 }
 
 std::optional<int> TfrmWhichMailbox::Chosen() const {

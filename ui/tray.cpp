@@ -1,0 +1,106 @@
+#include "ui/tray.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "ui/pictures.h"
+
+namespace kelvane::ui {
+
+namespace {
+
+constexpr int kFrameMs = 500;
+
+class QtTrayIcon : public TrayIcon {
+  public:
+    QtTrayIcon() {
+        icon_.setToolTip("Kelvane");
+        icon_.setIcon(OwnIcon(Picture::Envelope));
+        frames_.setInterval(kFrameMs);
+        QObject::connect(&frames_, &QTimer::timeout, [this] {
+            frame_ = 1 - frame_;
+            icon_.setIcon(OwnIcon(frame_ == 0 ? Picture::Anim1 : Picture::Anim2));
+        });
+        QObject::connect(&icon_, &QSystemTrayIcon::activated,
+                         [this](QSystemTrayIcon::ActivationReason reason) {
+                             if (reason != QSystemTrayIcon::Context && OnActivated) OnActivated();
+                         });
+    }
+    bool Available() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
+    void Show() override { icon_.show(); }
+    void SetHint(const QString& hint) override { icon_.setToolTip(hint); }
+    void SetAnimated(bool animated) override {
+        if (animated) {
+            icon_.setIcon(OwnIcon(Picture::Anim1));
+            frames_.start();
+        } else {
+            frames_.stop();
+            icon_.setIcon(OwnIcon(Picture::Envelope));
+        }
+    }
+    void ShowHammer() override {
+        frames_.stop();
+        icon_.setIcon(OwnIcon(Picture::Hammer));
+    }
+    void SetMenu(QMenu* menu) override {
+        menu_ = menu;
+        icon_.setContextMenu(menu);
+    }
+    void SetMenuEnabled(bool enabled) override {
+        // A menu that would open during a header pass offers commands that
+        // drive the client inside its wait.
+        if (menu_) menu_->setEnabled(enabled);
+    }
+
+  private:
+    QSystemTrayIcon icon_;
+    QTimer frames_;
+    int frame_ = 0;
+    QMenu* menu_ = nullptr;
+};
+
+bool TrayHostRegistered(QDBusConnection& bus) {
+    const char* watcher = "org.kde.StatusNotifierWatcher";
+    if (!bus.interface() || !bus.interface()->isServiceRegistered(watcher)) return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(watcher, "/StatusNotifierWatcher",
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << QString(watcher) << QString("IsStatusNotifierHostRegistered");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 500);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
+}
+
+}  // namespace
+
+std::unique_ptr<TrayIcon> MakeTrayIcon() {
+    return std::make_unique<QtTrayIcon>();
+}
+
+void WaitForTrayHost(QObject* context, int timeoutMs, std::function<void()> ready) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || TrayHostRegistered(bus)) {
+        QTimer::singleShot(0, context, ready);
+        return;
+    }
+    auto* poll = new QTimer(context);
+    auto* waited = new QElapsedTimer;
+    waited->start();
+    poll->setInterval(250);
+    QObject::connect(poll, &QTimer::timeout, context, [poll, waited, timeoutMs, ready] {
+        QDBusConnection session = QDBusConnection::sessionBus();
+        if (!TrayHostRegistered(session) && waited->elapsed() < timeoutMs) return;
+        poll->stop();
+        poll->deleteLater();
+        delete waited;
+        ready();
+    });
+    poll->start();
+}
+
+}  // namespace kelvane::ui
