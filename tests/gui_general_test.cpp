@@ -53,11 +53,12 @@ struct FakeDesktop : ui::Desktop {
     std::vector<std::string> calls;
 };
 
-struct FakeSound : ui::AlarmSound {
-    void Play(const std::string& path, bool loop) override {
-        calls.push_back((loop ? "loop " : "once ") + path);
+struct FakeSound : ui::Sound {
+    void Play(const QString& path, bool loop) override {
+        calls.push_back((loop ? "loop " : "once ") + path.toStdString());
     }
     void Stop() override { calls.push_back("stop"); }
+    void Beep() override { calls.push_back("beep"); }
     std::vector<std::string> calls;
 };
 

@@ -260,6 +260,7 @@ void TfrmMain::SetDialogs(TfrmOptionsMain& options, TfrmRetrieving& retrieving,
     retrieving_ = &retrieving;
     general_ = &general;
     general.OnLaunch = [this] { btLaunchClick(); };
+    general.SetSound(sound_.get());
     check_ = std::make_unique<MailCheck>(pop_, list_, options.Rules().evaluator, log_,
                                          static_cast<CheckView&>(*this));
     retrieving_->OnCancelClick = [this] { CancelRun(); };

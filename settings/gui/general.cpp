@@ -298,7 +298,7 @@ void TfrmGeneral::btResetClick() {
 
 void TfrmGeneral::btTestClick() {
     QPushButton* test = pgAutomatic->btTest;
-    const std::string file = ui::CoreText(pgAutomatic->edAlarm->text());
+    const QString file = pgAutomatic->edAlarm->text();
     const bool exists = QFileInfo(pgAutomatic->edAlarm->text()).isFile();
     if (test->text() == "Test") {
         const bool repeat = pgAutomatic->cbRepeat->isChecked();

@@ -24,7 +24,7 @@ class QTabWidget;
 namespace kelvane {
 
 namespace ui {
-class AlarmSound;
+class Sound;
 class Desktop;
 }  // namespace ui
 
@@ -55,7 +55,7 @@ class TfrmGeneral : public QDialog {
     // Where boxes, the desktop's services and the alarm go (tests answer them).
     void SetMessageBoxes(ui::MessageBoxes* boxes) { boxes_ = boxes; }
     void SetDesktop(ui::Desktop* desktop) { desktop_ = desktop; }
-    void SetSound(ui::AlarmSound* sound) { sound_ = sound; }
+    void SetSound(ui::Sound* sound) { sound_ = sound; }
     // The main window's launch action for "Launch mail program"; without it
     // the dialog starts the program itself.
     std::function<void()> OnLaunch;
@@ -130,7 +130,7 @@ class TfrmGeneral : public QDialog {
     ui::QtMessageBoxes ownBoxes_{this};
     ui::MessageBoxes* boxes_ = &ownBoxes_;
     ui::Desktop* desktop_ = nullptr;
-    ui::AlarmSound* sound_ = nullptr;
+    ui::Sound* sound_ = nullptr;
 };
 
 }  // namespace kelvane
