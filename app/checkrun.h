@@ -7,6 +7,7 @@
 // The main window drives this with its buttons and progress window; the
 // command line drives it directly.
 
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "mail/mspop3.h"
 #include "mail/popsettings.h"
 #include "rules/evaluate.h"
+#include "settings/settingsstore.h"
 
 namespace kelvane {
 
@@ -27,6 +29,9 @@ inline constexpr std::string_view kNeedServerText =
     "You need to enter the name of your mail server in the settings.";
 inline constexpr std::string_view kNothingMarkedText = "There were no messages marked to delete!";
 inline constexpr std::string_view kReallyDeleteText = "Really delete messages from server?";
+
+// "N messages could not be kept and were not deleted".
+std::string NotKeptText(int count);
 
 // The Sender column: the address part of the From field; a field that
 // cannot be split into an address is shown (and judged) as its trimmed text.
@@ -65,6 +70,13 @@ struct DeletionResult {
     bool ran = false;
     int marked = 0;
     int total = 0;
+    // The marked messages deleted on the server: all of them, less those
+    // whose copy could not be kept.
+    int deleted = 0;
+    // NotKeptText when some were left for want of a copy, and the cause of
+    // the first.
+    std::string keepError;
+    std::string keepReason;
     // The list was left empty because the mail program is to be started.
     bool launchMailer = false;
     // Why the running total could not be raised; the deletion itself stands.
@@ -87,6 +99,16 @@ class MailCheck {
     void LoadAccount(const PopSettings& account, int mailbox);
     int Mailbox() const { return mailbox_; }
 
+    // Keeps a copy of every message before it is deleted, in the Maildir
+    // "Deleted" of where's program folder, as the settings KeepDeleted and
+    // KeepMaxKB of where's per-user store say at each deletion; each
+    // deletion also purges the copies older than KeepDays (none when it is
+    // 0 or less). now is the copies' clock. Without this nothing is kept.
+    void KeepCopiesIn(
+        const Locations& where, std::function<std::time_t()> now = [] {
+            return std::time(nullptr);
+        });
+
     // The message for a missing user name (blank counts as missing) or
     // server, checked in that order; nothing when both are there.
     std::optional<std::string> MissingAccountText() const;
@@ -106,8 +128,8 @@ class MailCheck {
     void Cancel();
 
     // Deletes the rows marked for deletion on the server, logs each one,
-    // raises the running total through addToTotal (only once every marked
-    // message was deleted), then refills the list from the server unless
+    // raises the running total through addToTotal by the messages deleted
+    // (only once the deletion session ended in QUIT), then refills the list from the server unless
     // the mail program is to take over. Throws when the server work fails;
     // the guard is released on every way out.
     DeletionResult DeleteMessages(const DeletionOptions& options, UserPrompts& prompts,
@@ -120,6 +142,7 @@ class MailCheck {
     void NextInfoUpdated(int num);
     void InfoUpdated();
     void DeletingMessage(int num);
+    void KeepCopy(class DeletedStore& store, int num, std::string_view message, bool headersOnly);
     // Log lines written from inside the client's events must not replace
     // the error that is on its way to the user.
     template <typename Write>
@@ -133,6 +156,9 @@ class MailCheck {
     int mailbox_ = 0;
     bool checking_ = false;
     bool deleting_ = false;
+    std::optional<Locations> keepWhere_;
+    std::function<std::time_t()> keepNow_;
+    std::vector<std::string> keptIds_;  // by list position, this deletion's copies
 };
 
 // A deletion whose messages are gone on the server (QUIT was accepted) but

@@ -93,6 +93,9 @@ class MainWindowTest : public ::testing::Test {
         test::WriteFile(prog.file("Kelvane.ini"), "[Known]\r\nQMonitor=1\r\n");
         SettingsStore user = SettingsStore::OpenUser(where);
         keys::Write(user, keys::Logfile, LogPath());
+        // The scripted deletions here keep no copies; those have tests of
+        // their own.
+        keys::Write(user, keys::KeepDeleted, false);
     }
     ~MainWindowTest() override { EXPECT_TRUE(boxes.Done()) << "a box told about was not shown"; }
 

@@ -280,6 +280,7 @@ void TfrmMain::SetDialogs(TfrmOptionsMain& options, TfrmRetrieving& retrieving,
     general_ = &general;
     check_ = std::make_unique<MailCheck>(pop_, list_, options.Rules().evaluator, log_,
                                          static_cast<CheckView&>(*this));
+    check_->KeepCopiesIn(where_);
     // The window's own part of the client's cancel and error events, after
     // the core's status text and log line.
     auto coreCancel = pop_.OnCancel;
@@ -656,6 +657,7 @@ void TfrmMain::DeleteMessages() {
     enableAllButtons();
     SetIdleRole();
     UpdateListFace();
+    if (!result.keepError.empty()) ShowError(result.keepError + "\n\n" + result.keepReason);
     if (!result.totalError.empty()) ShowError(result.totalError);
     if (result.total != result.marked && isVisible() && options.launch) btLaunchClick();
 }
