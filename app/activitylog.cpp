@@ -166,8 +166,7 @@ void ActivityLog::LogAutomaticMode(bool enabled) {
 
 void ActivityLog::LogDeletion(std::string_view server, std::string_view user,
                               std::string_view subject, std::string_view sender,
-                              std::string_view size, std::string_view date,
-                              std::string_view kept) {
+                              std::string_view size, std::string_view date, std::string_view kept) {
     WithLog([&] {
         WriteLine("DELETE SPAM on " + Stamp());
         WriteLine("   Server:  " + std::string(server) + " Mailbox: " + std::string(user));

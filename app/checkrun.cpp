@@ -151,8 +151,7 @@ void MailCheck::KeepCopiesIn(const Locations& where, std::function<std::time_t()
     keepNow_ = std::move(now);
 }
 
-void MailCheck::KeepCopy(DeletedStore& store, int num, std::string_view message,
-                         bool headersOnly) {
+void MailCheck::KeepCopy(DeletedStore& store, int num, std::string_view message, bool headersOnly) {
     const auto index = static_cast<std::size_t>(num);
     KeptMessage meta;
     meta.user = pop_.UserName();

@@ -105,9 +105,8 @@ class MailCheck {
     // deletion also purges the copies older than KeepDays (none when it is
     // 0 or less). now is the copies' clock. Without this nothing is kept.
     void KeepCopiesIn(
-        const Locations& where, std::function<std::time_t()> now = [] {
-            return std::time(nullptr);
-        });
+        const Locations& where,
+        std::function<std::time_t()> now = [] { return std::time(nullptr); });
 
     // The message for a missing user name (blank counts as missing) or
     // server, checked in that order; nothing when both are there.

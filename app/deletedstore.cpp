@@ -40,12 +40,13 @@ std::string SystemText(int error) {
     throw StoreError(what + ": " + SystemText(error));
 }
 
-// An ID names one file of the folder and nothing outside it.
+// An ID names one file of the folder and nothing outside it; names other
+// mail programs give their files (with ",S=size") are IDs as well.
 bool IsValidId(std::string_view id) {
     if (id.empty() || id.size() > 200 || id.front() == '.') return false;
     return std::all_of(id.begin(), id.end(), [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-               c == '.' || c == '_' || c == '-';
+               c == '.' || c == '_' || c == '-' || c == ',' || c == '=';
     });
 }
 
@@ -266,9 +267,9 @@ void DeletedStore::Keep(std::string_view message, KeptMessage& meta) {
     const std::time_t now = now_();
     const std::string name = UniqueName(now);
     const std::string tmp = JoinPath(JoinPath(folder_, "tmp"), name);
-    const std::string cur = JoinPath(JoinPath(folder_, "cur"),
-                                     name + std::string(meta.headersOnly ? kFlagsHeadersOnly
-                                                                         : kFlagsWhole));
+    const std::string cur =
+        JoinPath(JoinPath(folder_, "cur"),
+                 name + std::string(meta.headersOnly ? kFlagsHeadersOnly : kFlagsWhole));
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) Fail("Cannot keep a copy in " + folder_, errno);
     // The copy's age is its file's time, on the same clock the purge reads.

@@ -78,5 +78,4 @@ class DeletedStore {
     Now now_;
 };
 
-
 }  // namespace kelvane

@@ -66,7 +66,9 @@ int Purge(const Options& opts, const DeletedArgs& args) {
     const int days = args.olderThan >= 0
                          ? args.olderThan
                          : keys::Read(SettingsStore::OpenUser(opts.Where()), keys::KeepDays);
-    const int removed = StoreOf(opts).Purge(days);
+    // KeepDays 0 or less keeps the copies for ever, as the deletions do.
+    const int removed =
+        days >= 0 && (args.olderThan >= 0 || days > 0) ? StoreOf(opts).Purge(days) : 0;
     std::cout << removed << " kept messages removed\n";
     return kOk;
 }
@@ -103,8 +105,9 @@ void RegisterDeletedCommands(CLI::App& app, Command& command) {
 
     CLI::App* purge = deleted->add_subcommand(
         "purge",
-        "Removes the kept messages older than DAYS days (default: the setting\n"
-        "KeepDays), by their file's time, and prints how many went.");
+        "Removes the kept messages DAYS days old or more (default: the setting\n"
+        "KeepDays; 0 or less there keeps them for ever), by their file's time, and\n"
+        "prints how many went.");
     purge->add_option("--older-than", args->olderThan, "Age in days")
         ->check(CLI::Range(0, 1000000));
     purge->callback(
