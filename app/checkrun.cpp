@@ -234,14 +234,21 @@ void MailCheck::Cancel() {
 
 void MailCheck::DeletingMessage(int num) {
     view_.Status("Deleting " + std::to_string(num + 1));
-    const auto index = static_cast<std::size_t>(num);
-    if (index >= list_.Count() || !log_.IsOpen()) return;
-    const MessageRow& row = list_.Rows()[index];
-    const std::string kept = index < keptIds_.size() ? keptIds_[index] : std::string();
-    QuietLog([&] {
-        log_.LogDeletion(pop_.Server(), pop_.UserName(), row.subject, row.sender, row.size,
-                         row.date, kept);
-    });
+    deleted_.push_back(num);
+}
+
+void MailCheck::LogDeleted() {
+    if (!log_.IsOpen()) return;
+    for (const int num : deleted_) {
+        const auto index = static_cast<std::size_t>(num);
+        if (index >= list_.Count()) continue;
+        const MessageRow& row = list_.Rows()[index];
+        const std::string kept = index < keptIds_.size() ? keptIds_[index] : std::string();
+        QuietLog([&] {
+            log_.LogDeletion(pop_.Server(), pop_.UserName(), row.subject, row.sender, row.size,
+                             row.date, kept);
+        });
+    }
 }
 
 DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPrompts& prompts,
@@ -297,12 +304,12 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
     } unhook{pop_};
 
     view_.DeletionStarting();
+    deleted_.clear();
     log_.OpenLogFile();
     try {
         pop_.ProcessMarks();
     } catch (const ServerError& e) {
-        // The deletion blocks went into the log before the server refused;
-        // nothing of the pass took effect, and the log must say so.
+        // Nothing of the pass took effect, and the log must say why.
         // (Connection errors are logged on their way already.)
         QuietLog([&] { log_.LogError(e.what(), pop_.UserName(), pop_.Server()); });
         log_.CloseLogFile();
@@ -311,6 +318,9 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
         log_.CloseLogFile();
         throw;
     }
+    // The server carries the DELEs out only once QUIT is answered: the
+    // blocks record what it did, not what was asked of it.
+    LogDeleted();
     log_.CloseLogFile();
     result.ran = true;
     result.deleted = result.marked - pop_.NotKept();

@@ -3,7 +3,8 @@
 // The check run and the deletion of marked messages as the core sees them:
 // the POP3 client's events filling and marking the message list, the status
 // texts, the activity log lines, the hit counts saved after a check, and
-// the deletion with its guard, its log block per message and the refill.
+// the deletion with its guard, its log block per deleted message (written
+// once the server has answered QUIT) and the refill.
 // The main window drives this with its buttons and progress window; the
 // command line drives it directly.
 
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/activitylog.h"
 #include "app/messagelist.h"
@@ -126,9 +128,10 @@ class MailCheck {
     // emptied, since it would be incomplete.
     void Cancel();
 
-    // Deletes the rows marked for deletion on the server, logs each one,
-    // raises the running total through addToTotal by the messages deleted
-    // (only once the deletion session ended in QUIT), then refills the list from the server unless
+    // Deletes the rows marked for deletion on the server, logs each one once
+    // the server has carried the deletions out (QUIT answered), raises the
+    // running total through addToTotal by the messages deleted (only once
+    // the session ended in QUIT), then refills the list from the server unless
     // the mail program is to take over. Throws when the server work fails;
     // the guard is released on every way out.
     DeletionResult DeleteMessages(const DeletionOptions& options, UserPrompts& prompts,
@@ -142,6 +145,8 @@ class MailCheck {
     void InfoUpdated();
     void DeletingMessage(int num);
     void KeepCopy(class DeletedStore& store, int num, std::string_view message, bool headersOnly);
+    // The "DELETE SPAM" blocks of the messages the pass deleted.
+    void LogDeleted();
     // Log lines written from inside the client's events must not replace
     // the error that is on its way to the user.
     template <typename Write>
@@ -158,6 +163,7 @@ class MailCheck {
     std::optional<Locations> keepWhere_;
     std::function<std::time_t()> keepNow_;
     std::vector<std::string> keptIds_;  // by list position, this deletion's copies
+    std::vector<int> deleted_;          // positions a DELE went out for, this pass
 };
 
 // A deletion whose messages are gone on the server (QUIT was accepted) but

@@ -52,6 +52,9 @@ struct TmsRemoteInfoItem {
     static constexpr std::int64_t kSizeUnknown = -1;
     std::int64_t Size = kSizeUnknown;
     TmsHeaders Headers;
+    // The server's unique id (UIDL) for the message; empty when the server
+    // gives none.
+    std::string UniqueId;
 };
 
 // The records of one header update; position i is POP3 message number i + 1.

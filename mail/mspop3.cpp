@@ -55,7 +55,52 @@ std::string Number(int pos) {
     return std::to_string(pos + 1);
 }
 
+// Whether a positive LIST reply "+OK n size" names message number n.
+bool ListNames(std::string_view reply, int pos) {
+    const std::string_view rest = ReplyArguments(reply);
+    std::int32_t n = 0;
+    return ParseDecimalInt32(rest.substr(0, rest.find(' ')), n) && n == pos + 1;
+}
+
+// A header block never starts with a status line; one that does is the
+// next command's reply, read as this block because a reply went missing.
+bool StartsWithReply(std::string_view block) {
+    return block.starts_with("+OK") || block.starts_with("-ERR");
+}
+
+// A UIDL listing has a line for every message; anything much longer than
+// the longest id (70 bytes) a line is no listing.
+constexpr std::size_t kMaxUidLine = 128;
+
 }  // namespace
+
+std::string OutOfStepText(std::string_view server) {
+    return "The replies of " + std::string(server) + " are out of step";
+}
+
+bool SameMessage(const TmsRemoteInfoItem& was, const TmsRemoteInfoItem& now) {
+    // Two messages with byte-equal header blocks (a script's reports sent in
+    // the same second) differ in their ids and often in their sizes.
+    if (!was.UniqueId.empty() && !now.UniqueId.empty() && was.UniqueId != now.UniqueId)
+        return false;
+    constexpr std::int64_t unknown = TmsRemoteInfoItem::kSizeUnknown;
+    if (was.Size != unknown && now.Size != unknown && was.Size != now.Size) return false;
+    const TmsHeaders& a = was.Headers;
+    const TmsHeaders& b = now.Headers;
+    const std::string idWas = GetHeaderValue(a, "Message-ID");
+    const std::string idNow = GetHeaderValue(b, "Message-ID");
+    // Two different ids are final: equal lines further up must not turn
+    // them back into the same message.
+    if (!idWas.empty() && !idNow.empty() && idWas != idNow) return false;
+    // With no lines on one side nothing could be compared at all.
+    if ((a.Count() == 0) != (b.Count() == 0)) return false;
+    // Lines beyond the shorter block are not compared: a header the server
+    // adds later must not make a message look foreign.
+    const std::size_t lines = std::min(a.Count(), b.Count());
+    for (std::size_t i = 0; i < lines; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
 
 // ---------------------------------------------------------------- TmsCustomPOP
 
@@ -95,6 +140,8 @@ void TmsCustomPOP::Command(const std::string& line) {
 void TmsCustomPOP::Login() {
     ResetState();
     serverPipelines_ = false;
+    uidsAsked_ = false;
+    uids_.clear();
     Connect();
     linked_ = true;
     CheckReply(ReadReply());
@@ -175,7 +222,71 @@ std::int64_t TmsCustomPOP::ListSize(int pos) {
     return ListedSize(LastReply());
 }
 
+void TmsCustomPOP::ReadUniqueIds() {
+    uidsAsked_ = true;
+    uids_.clear();
+    SendLine("UIDL");
+    const int code = ReadReply();
+    if (LastReply().empty()) CheckReply(code);  // closed instead of answering
+    // Without UIDL messages are known by size and headers alone.
+    if (code != 1) return;
+    std::string block;
+    ReadData(block, -1, (static_cast<std::size_t>(MessageCount()) + 1) * kMaxUidLine);
+    // A listing that cannot be read is no worse than none.
+    if (!ParseUniqueIds(block)) uids_.clear();
+}
+
+void TmsCustomPOP::ReadUniqueIds(Pipeline& pipe) {
+    uidsAsked_ = true;
+    uids_.clear();
+    const int code = ReadInStep(pipe);
+    if (code == 0) CheckReply(code);  // closed instead of answering
+    if (code != 1) return;
+    std::string block;
+    pipe.ReadData(block, (static_cast<std::size_t>(MessageCount()) + 1) * kMaxUidLine);
+    // With commands in flight, a block that is no listing is the next
+    // command's, taken for this one's.
+    if (!ParseUniqueIds(block)) RaiseOutOfStep();
+}
+
+bool TmsCustomPOP::ParseUniqueIds(std::string_view block) {
+    uids_.assign(static_cast<std::size_t>(std::max(MessageCount(), 0)), std::string());
+    for (std::size_t at = 0; at < block.size();) {
+        std::size_t end = block.find('\n', at);
+        if (end == std::string_view::npos) end = block.size();
+        std::string_view line = block.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line == ".") break;
+        const std::size_t blank = line.find(' ');
+        std::int32_t n = 0;
+        if (blank == std::string_view::npos || !ParseDecimalInt32(line.substr(0, blank), n) ||
+            n < 1 || n > MessageCount())
+            return false;
+        const std::string_view id = TrimView(line.substr(blank + 1));
+        if (id.empty()) return false;
+        uids_[static_cast<std::size_t>(n - 1)] = std::string(id);
+    }
+    return true;
+}
+
+std::string TmsCustomPOP::UniqueIdAt(int pos) const {
+    const auto i = static_cast<std::size_t>(pos);
+    return i < uids_.size() ? uids_[i] : std::string();
+}
+
+int TmsCustomPOP::ReadInStep(Pipeline& pipe) {
+    const int code = pipe.ReadReply();
+    if (code == 0 && !LastReply().empty()) RaiseOutOfStep();
+    return code;
+}
+
+void TmsCustomPOP::RaiseOutOfStep() {
+    RaiseAndClose(kErrOutOfStep, OutOfStepText(Server()));
+}
+
 void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
+    item.UniqueId = UniqueIdAt(pos);
     item.Size = ListSize(pos);
     Command("TOP " + Number(pos) + " 1");
     std::string block;
@@ -192,12 +303,17 @@ bool TmsCustomPOP::SendInfoCommands(Pipeline& pipe, int pos) {
     return true;
 }
 
-void TmsCustomPOP::ReadInfo(Pipeline& pipe, TmsRemoteInfoItem& item) {
-    CheckReply(pipe.ReadReply());
+void TmsCustomPOP::ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item) {
+    // A reply that went missing or came twice would shift every later
+    // record onto the wrong message: each reply must fit its command.
+    CheckReply(ReadInStep(pipe));
+    if (!ListNames(LastReply(), pos)) RaiseOutOfStep();
+    item.UniqueId = UniqueIdAt(pos);
     item.Size = ListedSize(LastReply());
-    CheckReply(pipe.ReadReply());
+    CheckReply(ReadInStep(pipe));
     std::string block;
     pipe.ReadData(block, headerLimit_);
+    if (StartsWithReply(block)) RaiseOutOfStep();
     item.Headers.LoadFromText(block);
     CutHeadersAtBody(item.Headers);
 }
@@ -232,6 +348,7 @@ void TmsRemotePOP::UpdateInfo() {
     if (PipelineActive() && MessageCount() > 0) {
         UpdateInfoPipelined();
     } else {
+        if (UniqueIdsWanted()) ReadUniqueIds();
         for (int pos = 0; pos < MessageCount(); ++pos) {
             auto item = std::make_unique<TmsRemoteInfoItem>();
             GetInfo(pos, *item);
@@ -249,15 +366,20 @@ void TmsRemotePOP::UpdateInfoPipelined() {
     Pipeline pipe(*this);
     const int count = MessageCount();
     int sent = 0;
+    bool uidl = UniqueIdsWanted();
+    if (uidl) pipe.Send("UIDL", true);
     try {
         for (int pos = 0; pos < count; ++pos) {
             while (sent < count && SendInfoCommands(pipe, sent))
                 ++sent;
+            if (uidl) ReadUniqueIds(pipe);
+            uidl = false;
             auto item = std::make_unique<TmsRemoteInfoItem>();
-            ReadInfo(pipe, *item);
+            ReadInfo(pipe, pos, *item);
             info_.Add(std::move(item));
             if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
         }
+        CheckInStep(pipe);
     } catch (...) {
         // As after the same failure in the strict pass, the session stays
         // usable: nothing of it may be left in flight.
@@ -283,24 +405,11 @@ void TmsRemotePOP::ClearMarks(int pos) {
 void TmsRemotePOP::VerifySame(int pos) {
     TmsRemoteInfoItem now;
     GetInfo(pos, now);
-    CheckSame(pos, now.Headers, false);
+    CheckSame(pos, now, false);
 }
 
-void TmsRemotePOP::CheckSame(int pos, const TmsHeaders& now, bool close) {
-    const TmsHeaders& was = info_.Item(static_cast<std::size_t>(pos)).Headers;
-    bool same = true;
-    const std::string idWas = GetHeaderValue(was, "Message-ID");
-    const std::string idNow = GetHeaderValue(now, "Message-ID");
-    // Two different ids are final: equal lines further up must not turn
-    // them back into the same message.
-    if (!idWas.empty() && !idNow.empty()) same = idWas == idNow;
-    // With no lines on one side nothing could be compared at all.
-    if ((was.Count() == 0) != (now.Count() == 0)) same = false;
-    // Lines beyond the shorter block are not compared: a header the server
-    // adds later must not make a message look foreign.
-    const std::size_t lines = std::min(was.Count(), now.Count());
-    for (std::size_t i = 0; same && i < lines; ++i)
-        same = was[i] == now[i];
+void TmsRemotePOP::CheckSame(int pos, const TmsRemoteInfoItem& now, bool close) {
+    const bool same = SameMessage(info_.Item(static_cast<std::size_t>(pos)), now);
     if (!same && close) RaiseAndClose(kErrIdsDifferent, std::string(kTextIdsDifferent));
     if (!same) RaiseError(kErrIdsDifferent, std::string(kTextIdsDifferent));
 }
@@ -342,6 +451,7 @@ void TmsRemotePOP::ProcessMarks() {
     } else if (PipelineActive() && !retrieving) {
         DeletePipelined(marked);
     } else {
+        if ((retrieving || !marked.empty()) && UniqueIdsWanted()) ReadUniqueIds();
         for (std::size_t i = 0; i < info_.Count(); ++i) {
             const int pos = static_cast<int>(i);
             if (info_.Item(i).RetrieveMark) {
@@ -363,37 +473,50 @@ void TmsRemotePOP::ProcessMarks() {
 // foreign message stops the pass with nothing deleted at all.
 void TmsRemotePOP::DeletePipelined(const std::vector<int>& marked) {
     Pipeline pipe(*this);
-    std::size_t sent = 0;
     try {
-        for (std::size_t i = 0; i < marked.size(); ++i) {
-            while (sent < marked.size() && SendInfoCommands(pipe, marked[sent]))
-                ++sent;
-            TmsRemoteInfoItem now;
-            ReadInfo(pipe, now);
-            // The checks still in flight would be misread later: closed.
-            CheckSame(marked[i], now.Headers, true);
-        }
-        CheckInStep(pipe);
+        VerifyPipelined(pipe, marked);
     } catch (...) {
         pipe.Settle();
         throw;
     }
-    sent = 0;
+    // A step of its own for each checked message goes here, before any DELE.
     try {
-        for (std::size_t i = 0; i < marked.size(); ++i) {
-            while (sent < marked.size() && pipe.HasRoom(1, Number(marked[sent]).size() + 7)) {
-                if (OnDeleting) OnDeleting(*this, marked[sent]);
-                pipe.Send("DELE " + Number(marked[sent]), false);
-                ++sent;
-            }
-            CheckDeleteReply(pipe.ReadReply());
-        }
-        CheckInStep(pipe);
+        DeleteVerified(pipe, marked);
     } catch (...) {
         // With DELEs in flight, only leaving without QUIT is sure to undo them.
         if (Connected()) Close();
         throw;
     }
+}
+
+void TmsRemotePOP::VerifyPipelined(Pipeline& pipe, const std::vector<int>& marked) {
+    std::size_t sent = 0;
+    bool uidl = !marked.empty() && UniqueIdsWanted();
+    if (uidl) pipe.Send("UIDL", true);
+    for (std::size_t i = 0; i < marked.size(); ++i) {
+        while (sent < marked.size() && SendInfoCommands(pipe, marked[sent]))
+            ++sent;
+        if (uidl) ReadUniqueIds(pipe);
+        uidl = false;
+        TmsRemoteInfoItem now;
+        ReadInfo(pipe, marked[i], now);
+        // The checks still in flight would be misread later: closed.
+        CheckSame(marked[i], now, true);
+    }
+    CheckInStep(pipe);
+}
+
+void TmsRemotePOP::DeleteVerified(Pipeline& pipe, const std::vector<int>& marked) {
+    std::size_t sent = 0;
+    for (std::size_t i = 0; i < marked.size(); ++i) {
+        while (sent < marked.size() && pipe.HasRoom(1, Number(marked[sent]).size() + 7)) {
+            if (OnDeleting) OnDeleting(*this, marked[sent]);
+            pipe.Send("DELE " + Number(marked[sent]), false);
+            ++sent;
+        }
+        CheckDeleteReply(ReadInStep(pipe));
+    }
+    CheckInStep(pipe);
 }
 
 bool TmsRemotePOP::KeepsHeadersOnly(int pos) const {
@@ -438,7 +561,7 @@ bool TmsRemotePOP::FetchAndKeep(int pos) {
 // the next ones arrive. A failure once a DELE went out closes without QUIT,
 // which undoes every DELE of the session.
 void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
-    enum class Kind { List, Top, Fetch, Dele };
+    enum class Kind { Check, Fetch, Dele };
     struct Owed {
         Kind kind;
         int pos;
@@ -448,7 +571,8 @@ void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
     std::deque<Owed> owed;
     std::size_t sent = 0;
     bool deleting = false;
-    TmsRemoteInfoItem now;
+    bool uidl = !marked.empty() && UniqueIdsWanted();
+    if (uidl) pipe.Send("UIDL", true);
     try {
         while (sent < marked.size() || !owed.empty()) {
             while (sent < marked.size()) {
@@ -456,34 +580,26 @@ void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
                 const std::string n = Number(pos);
                 if (!pipe.HasRoom(3, n.size() + 8)) break;
                 const bool headersOnly = KeepsHeadersOnly(pos);
-                pipe.Send("LIST " + n, false);
-                pipe.Send("TOP " + n + " 1", true);
+                SendInfoCommands(pipe, pos);
                 pipe.Send(headersOnly ? "TOP " + n + " 0" : "RETR " + n, true);
-                owed.push_back({Kind::List, pos, headersOnly});
-                owed.push_back({Kind::Top, pos, headersOnly});
+                owed.push_back({Kind::Check, pos, headersOnly});
                 owed.push_back({Kind::Fetch, pos, headersOnly});
                 ++sent;
             }
+            if (uidl) ReadUniqueIds(pipe);
+            uidl = false;
             const Owed next = owed.front();
             owed.pop_front();
             switch (next.kind) {
-                case Kind::List:
-                    CheckReply(pipe.ReadReply());
-                    now = TmsRemoteInfoItem();
-                    now.Size = ListedSize(LastReply());
-                    break;
-                case Kind::Top: {
-                    CheckReply(pipe.ReadReply());
-                    std::string block;
-                    pipe.ReadData(block, HeaderBlockLimit());
-                    now.Headers.LoadFromText(block);
-                    CutHeadersAtBody(now.Headers);
+                case Kind::Check: {
+                    TmsRemoteInfoItem now;
+                    ReadInfo(pipe, next.pos, now);
                     // The fetches still in flight would be misread later: closed.
-                    CheckSame(next.pos, now.Headers, true);
+                    CheckSame(next.pos, now, true);
                     break;
                 }
                 case Kind::Fetch: {
-                    const int code = pipe.ReadReply();
+                    const int code = ReadInStep(pipe);
                     if (code == -1) {
                         NoteNotKept(LastReply());
                         break;
@@ -499,7 +615,7 @@ void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
                     break;
                 }
                 case Kind::Dele:
-                    CheckDeleteReply(pipe.ReadReply());
+                    CheckDeleteReply(ReadInStep(pipe));
                     break;
             }
         }
@@ -534,10 +650,8 @@ std::string UnstuffBlock(std::string_view block) {
 // without QUIT undoes every DELE of the session.
 void TmsRemotePOP::CheckInStep(const Pipeline& pipe) {
     if (!pipe.HasUnread()) return;
-    std::string line = pipe.UnreadLine();
-    SetLastReply(line);
-    Close();
-    throw ServerError(line);
+    SetLastReply(pipe.UnreadLine());
+    RaiseOutOfStep();
 }
 
 void TmsRemotePOP::Disconnect() {

@@ -2,11 +2,12 @@
 
 // The POP3 client: logging in with USER and PASS, reading the mailbox size
 // with STAT, fetching each message's size and header block (LIST and TOP),
-// retrieving whole messages and deleting marked ones. No UIDL and no APOP:
-// messages are known by their number only, so a second session checks a
-// message's headers again before it touches it. When the server announces
-// PIPELINING in its CAPA reply, the header pass and the deletion pass send
-// their commands ahead of the replies; what they do is the same.
+// retrieving whole messages and deleting marked ones. No APOP. Message
+// numbers change between sessions, so a second session checks a message's
+// unique id (UIDL, when the server has it), size and headers again before it
+// touches it. When the server announces PIPELINING in its CAPA reply, the
+// header pass and the deletion pass send their commands ahead of the
+// replies; what they do is the same.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,10 +24,19 @@ namespace kelvane {
 constexpr int kErrUserNameRequired = 57103;
 constexpr int kErrPasswordRequired = 57104;
 constexpr int kErrIdsDifferent = 57105;
+constexpr int kErrOutOfStep = 57110;
 
 inline constexpr std::string_view kTextUserNameRequired = "UserName property is required";
 inline constexpr std::string_view kTextPasswordRequired = "Password property is required";
 inline constexpr std::string_view kTextIdsDifferent = "IDs are different";
+
+// "The replies of SERVER are out of step": with commands in flight, a reply
+// did not fit the command it was read for.
+std::string OutOfStepText(std::string_view server);
+
+// Whether now is the message recorded as was: unique ids, sizes and header
+// lines are compared where both records have them.
+bool SameMessage(const TmsRemoteInfoItem& was, const TmsRemoteInfoItem& now);
 
 // A reply the server refused with; the text is the reply line as it came
 // (empty when the server closed before a whole line). Not reported to
@@ -84,7 +94,7 @@ class TmsCustomPOP : public TmsMailBase {
 
     void CheckLogin();
     // The size from LIST and the header block from TOP n 1 for the message
-    // at list position pos.
+    // at list position pos, with its unique id when the session has them.
     void GetInfo(int pos, TmsRemoteInfoItem& item);
     // Sends DELE. A refusal closes the session without QUIT, so that none of
     // its deletions take effect, and raises the reply.
@@ -118,13 +128,30 @@ class TmsCustomPOP : public TmsMailBase {
     bool PipelineActive() const { return pipelining_ && serverPipelines_; }
     // Queues LIST and TOP for the message at pos; false when the window is full.
     bool SendInfoCommands(Pipeline& pipe, int pos);
-    // Reads the replies of SendInfoCommands into item, as GetInfo does.
-    void ReadInfo(Pipeline& pipe, TmsRemoteInfoItem& item);
+    // Reads the replies of SendInfoCommands into item, as GetInfo does; a
+    // reply that does not fit its command raises OutOfStepText.
+    void ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item);
+    // A reply read with commands in flight; one that is neither positive
+    // nor negative belongs to no command: out of step.
+    int ReadInStep(Pipeline& pipe);
+    [[noreturn]] void RaiseOutOfStep();
+
+    // The unique ids are asked for once a session, before the first LIST.
+    bool UniqueIdsWanted() const { return !uidsAsked_ && MessageCount() > 0; }
+    // UIDL command by command; a refusal leaves the session without ids.
+    void ReadUniqueIds();
+    // Reads the reply to a queued UIDL.
+    void ReadUniqueIds(Pipeline& pipe);
+    // The id of the message at pos in this session, empty when unknown.
+    std::string UniqueIdAt(int pos) const;
 
     // Throws ServerError with the reply unless code is positive.
     void CheckReply(int code);
 
   private:
+    // Takes the ids from a UIDL listing; false when a line is not "n id".
+    bool ParseUniqueIds(std::string_view block);
+
     std::string userName_;
     std::string password_;
     int messageCount_ = -1;
@@ -134,6 +161,8 @@ class TmsCustomPOP : public TmsMailBase {
     std::size_t headerLimit_ = kMaxHeaderBlock;
     std::size_t messageLimit_ = kMaxMessage;
     bool linked_ = false;
+    bool uidsAsked_ = false;
+    std::vector<std::string> uids_;  // by position; empty without UIDL
 };
 
 class TmsRemotePOP : public TmsCustomPOP {
@@ -164,8 +193,8 @@ class TmsRemotePOP : public TmsCustomPOP {
     // connected is only closed.
     void Disconnect();
 
-    // Throws "IDs are different" unless the message now at pos has the
-    // headers recorded for it.
+    // Throws "IDs are different" unless the message now at pos is the one
+    // recorded there (SameMessage).
     void VerifySame(int pos);
     // Fetches the message at pos and hands it to SaveMessage.
     void Retrieve(int pos);
@@ -202,13 +231,16 @@ class TmsRemotePOP : public TmsCustomPOP {
         if (event) event(*this);
     }
     void UpdateInfoPipelined();
+    // The pipelined deletion: every marked message checked, then the DELEs.
     void DeletePipelined(const std::vector<int>& marked);
-    // Closes without QUIT and raises the stray line when the pass's pipe
+    void VerifyPipelined(Pipeline& pipe, const std::vector<int>& marked);
+    void DeleteVerified(Pipeline& pipe, const std::vector<int>& marked);
+    // Closes without QUIT and raises OutOfStepText when the pass's pipe
     // holds bytes beyond its last reply.
     void CheckInStep(const Pipeline& pipe);
     // Fails with "IDs are different" unless now is the message recorded at
     // pos; close: the connection is closed first (commands still in flight).
-    void CheckSame(int pos, const TmsHeaders& now, bool close);
+    void CheckSame(int pos, const TmsRemoteInfoItem& now, bool close);
     bool KeepsHeadersOnly(int pos) const;
     // The strict fetch and copy of the message at pos; false when it must
     // not be deleted.

@@ -491,10 +491,8 @@ TEST(CliCheck, DeleteStopsWhenAMessageChanged) {
         EXPECT_EQ(r.err, "IDs are different\n");
         EXPECT_EQ(r.out, (row.all ? "# mailbox 1: bob on " + address + "\n" : "") + kThreeRows);
         EXPECT_EQ(k.Setting("General", "Count"), "5\n");
+        // Without QUIT the DELE 1 sent was never carried out: no block.
         std::string log = MailCheckLine(3, "bob", address);
-        if (!row.firstChanged)
-            log += DeletionBlock(address, "bob", "Get FREE stuff", "ann@a.com", "1200",
-                                 "01/02/24 13:45:10");
         log += "ERROR IDs are different FOR bob ON " + address + " AT <time>\r\n";
         EXPECT_EQ(k.Log(), log);
     }

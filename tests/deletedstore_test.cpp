@@ -95,11 +95,14 @@ TEST(DeletedStore, DamagedIndexIsRebuiltFromTheFiles) {
     ASSERT_EQ(listed.size(), 2u);
     for (const KeptMessage& m : listed) {
         if (m.id == a.id) {
-            EXPECT_EQ(m.sender, "deals@shop.example");
-            EXPECT_EQ(m.subject, "FREE offer");
+            // Its line was whole: everything it said stays.
+            EXPECT_EQ(m.mark, "delete");
+            EXPECT_EQ(m.reasons, a.reasons);
         } else {
+            // Described from the file: the mailbox and mark are lost.
             EXPECT_EQ(m.id, b.id);
             EXPECT_EQ(m.subject, "second");
+            EXPECT_EQ(m.mark, "");
         }
     }
     // A file gone behind the store's back leaves the index, not the reverse.

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace kelvane::test {
 
@@ -227,9 +228,11 @@ void FakeServer::RunStep(const Step& step) {
             std::string line = pending_.substr(0, lf);
             pending_.erase(0, lf + 1);
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line == "CAPA" && step.text != "CAPA" && !capaAnswer_.empty()) {
-                if (::send(client_, capaAnswer_.data(), capaAnswer_.size(), MSG_NOSIGNAL) < 0)
-                    Problem("send failed: " + Printable(capaAnswer_));
+            for (const auto& [command, answer] :
+                 {std::pair{"CAPA", &capaAnswer_}, std::pair{"UIDL", &uidlAnswer_}}) {
+                if (line != command || step.text == command || answer->empty()) continue;
+                if (::send(client_, answer->data(), answer->size(), MSG_NOSIGNAL) < 0)
+                    Problem("send failed: " + Printable(*answer));
                 goto next_line;
             }
             if (line != step.text) Problem("expected \"" + step.text + "\", got \"" + line + "\"");

@@ -58,6 +58,9 @@ class FakeServer {
     // (default: refused, so the client talks command by command). Empty:
     // CAPA is a line like any other.
     void SetCapaAnswer(std::string answer) { capaAnswer_ = std::move(answer); }
+    // The same for UIDL (default: refused, so messages are known by size and
+    // headers alone).
+    void SetUidlAnswer(std::string answer) { uidlAnswer_ = std::move(answer); }
     // Each expected line must come alone: a client that sends the next
     // command before the reply to this one fails.
     void SetLockstep(bool on) { lockstep_ = on; }
@@ -99,6 +102,7 @@ class FakeServer {
     Ms stepLimit_{5000};
     std::string pending_;  // client bytes read past the last expected line
     std::string capaAnswer_ = "-ERR unknown command\r\n";
+    std::string uidlAnswer_ = "-ERR unknown command\r\n";
     bool lockstep_ = false;
 
     mutable std::mutex mutex_;
