@@ -61,10 +61,10 @@ std::string Crlf(const std::string& text) {
     return out;
 }
 
-struct Run {
+struct Session {
     TempDir home, prog;
 
-    explicit Run(const std::string& user) {
+    explicit Session(const std::string& user) {
         WriteFile(prog.file("subj.lst"), test::RuleFile(6, {"Contains", "free", "No", "Yes", "0"}));
         const auto r = RunCli({"--dir", prog.path(), "mailbox", "set", "1", "--server",
                                Server().Address(), "--user", user, "--password-stdin"},
@@ -91,9 +91,13 @@ struct Run {
         pid_t pid = -1;
         ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, env.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
-        std::this_thread::sleep_for(delay);
-        ::kill(pid, SIGKILL);  // the child is not reaped yet, so pid is still it
+        const auto end = std::chrono::steady_clock::now() + delay;
         int status = 0;
+        while (std::chrono::steady_clock::now() < end) {
+            if (::waitpid(pid, &status, WNOHANG) == pid) return;
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        ::kill(pid, SIGKILL);  // the child is not reaped yet, so pid is still it
         ::waitpid(pid, &status, 0);
     }
 
@@ -110,7 +114,7 @@ struct Run {
 
 // Every message gone from the server has its exact copy.
 void ExpectEveryDeletedKept(const std::string& user, const std::vector<std::string>& sent,
-                            const Run& run, const std::string& when) {
+                            const Session& run, const std::string& when) {
     const auto left = Server().MessageIds(user);
     const std::set<std::string> remaining(left.begin(), left.end());
     const auto copies = run.Copies();
@@ -131,7 +135,7 @@ TEST(KeepCopyDovecot, NoKillLeavesADeletedMessageWithoutItsCopy) {
         sent.push_back(Message(n));
     for (const std::string& m : sent)
         Server().AddMessage("clean", m);
-    Run clean("clean");
+    Session clean("clean");
     const auto start = std::chrono::steady_clock::now();
     clean.KilledAfter(std::chrono::seconds(10));
     const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -148,7 +152,7 @@ TEST(KeepCopyDovecot, NoKillLeavesADeletedMessageWithoutItsCopy) {
         const std::string user = "kill" + std::to_string(i);
         for (const std::string& m : sent)
             Server().AddMessage(user, m);
-        Run run(user);
+        Session run(user);
         const std::chrono::microseconds at(point(random));
         run.KilledAfter(at);
         // The server finishes a QUIT it got before the kill on its own time.
