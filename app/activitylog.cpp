@@ -166,13 +166,14 @@ void ActivityLog::LogAutomaticMode(bool enabled) {
 
 void ActivityLog::LogDeletion(std::string_view server, std::string_view user,
                               std::string_view subject, std::string_view sender,
-                              std::string_view size, std::string_view date) {
+                              std::string_view size, std::string_view date, std::string_view kept) {
     WithLog([&] {
         WriteLine("DELETE SPAM on " + Stamp());
         WriteLine("   Server:  " + std::string(server) + " Mailbox: " + std::string(user));
         WriteLine("   Subject: " + std::string(subject));
         WriteLine("   Sender:  " + std::string(sender));
         WriteLine("   Size:    " + std::string(size) + "  Date: " + std::string(date));
+        if (!kept.empty()) WriteLine("   Kept:    copy " + std::string(kept) + " in Deleted");
     });
 }
 

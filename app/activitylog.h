@@ -46,8 +46,11 @@ class ActivityLog {
     void LogCanceled(std::string_view user, std::string_view server);
     void LogError(std::string_view error, std::string_view user, std::string_view server);
     void LogAutomaticMode(bool enabled);
+    // kept: the ID of the copy kept of the message, written as a sixth line
+    // when there is one.
     void LogDeletion(std::string_view server, std::string_view user, std::string_view subject,
-                     std::string_view sender, std::string_view size, std::string_view date);
+                     std::string_view sender, std::string_view size, std::string_view date,
+                     std::string_view kept = {});
 
   private:
     template <typename Body>

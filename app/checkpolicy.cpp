@@ -67,6 +67,7 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
         slots.push_back(options.mailbox != 0 ? options.mailbox : keys::Read(user, keys::Which));
     }
 
+    check.KeepCopiesIn(where);
     bool ok = true;
     const auto fail = [&](const std::string& text) {
         report.Failed(text);
@@ -106,8 +107,9 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
         try {
             const DeletionResult result = check.DeleteMessages(
                 deletion, prompts, [&](int marked) { AddToTotal(where, marked); });
-            report.Deleted(result.marked);
+            report.Deleted(result.deleted);
             report.Listed(check);
+            if (!result.keepError.empty()) fail(result.keepError + "\n" + result.keepReason);
             if (!result.totalError.empty()) fail(result.totalError);
         } catch (const RefillError& e) {
             // The deletion itself is done: say so, and go on with the others.

@@ -2,8 +2,10 @@
 
 #include <ctime>
 
+#include "app/deletedstore.h"
 #include "base/text.h"
 #include "mail/headers.h"
+#include "settings/keys.h"
 
 namespace kelvane {
 
@@ -33,6 +35,30 @@ std::string ListDateText(std::string_view date) {
     const std::size_t n = std::strftime(buf, sizeof buf, midnight ? "%x" : "%x %X", &tm);
     return std::string(buf, n);
 }
+
+std::string NotKeptText(int count) {
+    return std::to_string(count) + " messages could not be kept and were not deleted";
+}
+
+namespace {
+
+const char* MarkText(MessageMark mark) {
+    switch (mark) {
+        case mmDelete:
+            return "delete";
+        case mmQuestion:
+            return "question";
+        case mmException:
+            return "exception";
+        case mmKnownSpammer:
+            return "known-spammer";
+        case mmNone:
+            break;
+    }
+    return "none";
+}
+
+}  // namespace
 
 std::string DeletedText(int marked) {
     return "There were " + std::to_string(marked) + " messages deleted";
@@ -128,6 +154,31 @@ void MailCheck::LoadAccount(const PopSettings& account, int mailbox) {
     mailbox_ = mailbox;
 }
 
+void MailCheck::KeepCopiesIn(const Locations& where, std::function<std::time_t()> now) {
+    keepWhere_ = where;
+    keepNow_ = std::move(now);
+}
+
+void MailCheck::KeepCopy(DeletedStore& store, int num, std::string_view message, bool headersOnly) {
+    const auto index = static_cast<std::size_t>(num);
+    KeptMessage meta;
+    meta.user = pop_.UserName();
+    meta.server = pop_.Server();
+    meta.headersOnly = headersOnly;
+    meta.size = static_cast<std::int64_t>(message.size());
+    if (index < pop_.Info().Count() && pop_.Info().Item(index).Size >= 0)
+        meta.size = pop_.Info().Item(index).Size;
+    if (index < list_.Count() && index < pop_.Info().Count()) {
+        const MessageRow& row = list_.Rows()[index];
+        meta.mark = MarkText(row.mark);
+        meta.sender = row.sender;
+        meta.subject = row.subject;
+        meta.reasons = ReasonsReport(evaluator_, row, pop_.Info().Item(index).Headers, mailbox_);
+    }
+    store.Keep(message, meta);
+    if (index < keptIds_.size()) keptIds_[index] = meta.id;
+}
+
 std::optional<std::string> MailCheck::MissingAccountText() const {
     if (IsBlankText(pop_.UserName())) return std::string(kNeedUserNameText);
     if (IsBlankText(pop_.Server())) return std::string(kNeedServerText);
@@ -200,9 +251,10 @@ void MailCheck::LogDeleted() {
         const auto index = static_cast<std::size_t>(num);
         if (index >= list_.Count()) continue;
         const MessageRow& row = list_.Rows()[index];
+        const std::string kept = index < keptIds_.size() ? keptIds_[index] : std::string();
         QuietLog([&] {
             log_.LogDeletion(pop_.Server(), pop_.UserName(), row.subject, row.sender, row.size,
-                             row.date);
+                             row.date, kept);
         });
     }
 }
@@ -236,6 +288,29 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
     for (std::size_t i = 0; i < list_.Count(); ++i)
         if (IsMarkedForDeletion(list_.Rows()[i].mark)) pop_.MarkForDelete(static_cast<int>(i));
 
+    // The copies: where, and whether, as the settings say now.
+    std::optional<DeletedStore> store;
+    keptIds_.assign(list_.Count(), std::string());
+    if (keepWhere_) {
+        const SettingsStore user = SettingsStore::OpenUser(*keepWhere_);
+        store.emplace(DeletedStore::FolderIn(keepWhere_->programDir), keepNow_);
+        // A purge that fails must not stand in the way of the deletion.
+        const int days = keys::Read(user, keys::KeepDays);
+        if (days > 0) QuietLog([&] { store->Purge(days); });
+        if (keys::Read(user, keys::KeepDeleted)) {
+            const std::int32_t kb = keys::Read(user, keys::KeepMaxKB);
+            pop_.SetKeepWholeLimit(kb < 0 ? -1 : std::int64_t{kb} * 1024);
+            pop_.OnKeep = [this, &store](TmsRemotePOP&, int num, std::string_view message,
+                                         bool headersOnly) {
+                KeepCopy(*store, num, message, headersOnly);
+            };
+        }
+    }
+    struct Unhook {
+        TmsRemotePOP& pop;
+        ~Unhook() { pop.OnKeep = nullptr; }
+    } unhook{pop_};
+
     view_.DeletionStarting();
     deleted_.clear();
     log_.OpenLogFile();
@@ -256,12 +331,18 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
     LogDeleted();
     log_.CloseLogFile();
     result.ran = true;
+    result.deleted = result.marked - pop_.NotKept();
+    if (pop_.NotKept() > 0) {
+        result.keepError = NotKeptText(pop_.NotKept());
+        result.keepReason = pop_.NotKeptReason();
+        QuietLog([&] { log_.LogError(result.keepError, pop_.UserName(), pop_.Server()); });
+    }
     // The messages are gone from the server whatever becomes of the total:
     // the list must still be emptied and refilled, or its rows would name
     // messages that no longer exist.
     if (addToTotal) {
         try {
-            addToTotal(result.marked);
+            addToTotal(result.deleted);
         } catch (const KelvaneError& e) {
             result.totalError = e.what();
         }
@@ -274,10 +355,10 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
         try {
             pop_.UpdateInfo();
         } catch (const KelvaneError& e) {
-            throw RefillError(e.what(), result.marked);
+            throw RefillError(e.what(), result.deleted);
         }
     }
-    view_.Status(DeletedText(result.marked));
+    view_.Status(DeletedText(result.deleted));
     return result;
 }
 

@@ -8,6 +8,7 @@
 // The main window drives this with its buttons and progress window; the
 // command line drives it directly.
 
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 #include "mail/mspop3.h"
 #include "mail/popsettings.h"
 #include "rules/evaluate.h"
+#include "settings/settingsstore.h"
 
 namespace kelvane {
 
@@ -29,6 +31,9 @@ inline constexpr std::string_view kNeedServerText =
     "You need to enter the name of your mail server in the settings.";
 inline constexpr std::string_view kNothingMarkedText = "There were no messages marked to delete!";
 inline constexpr std::string_view kReallyDeleteText = "Really delete messages from server?";
+
+// "N messages could not be kept and were not deleted".
+std::string NotKeptText(int count);
 
 // The Sender column: the address part of the From field; a field that
 // cannot be split into an address is shown (and judged) as its trimmed text.
@@ -72,6 +77,13 @@ struct DeletionResult {
     bool ran = false;
     int marked = 0;
     int total = 0;
+    // The marked messages deleted on the server: all of them, less those
+    // whose copy could not be kept.
+    int deleted = 0;
+    // NotKeptText when some were left for want of a copy, and the cause of
+    // the first.
+    std::string keepError;
+    std::string keepReason;
     // The list was left empty because the mail program is to be started.
     bool launchMailer = false;
     // Why the running total could not be raised; the deletion itself stands.
@@ -96,6 +108,15 @@ class MailCheck {
     // The rows the list holds.
     std::size_t Listed() const { return list_.Count(); }
 
+    // Keeps a copy of every message before it is deleted, in the Maildir
+    // "Deleted" of where's program folder, as the settings KeepDeleted and
+    // KeepMaxKB of where's per-user store say at each deletion; each
+    // deletion also purges the copies older than KeepDays (none when it is
+    // 0 or less). now is the copies' clock. Without this nothing is kept.
+    void KeepCopiesIn(
+        const Locations& where,
+        std::function<std::time_t()> now = [] { return std::time(nullptr); });
+
     // The message for a missing user name (blank counts as missing) or
     // server, checked in that order; nothing when both are there.
     std::optional<std::string> MissingAccountText() const;
@@ -116,8 +137,8 @@ class MailCheck {
 
     // Deletes the rows marked for deletion on the server, logs each one once
     // the server has carried the deletions out (QUIT answered), raises the
-    // running total through addToTotal (only once every marked
-    // message was deleted), then refills the list from the server unless
+    // running total through addToTotal by the messages deleted (only once
+    // the session ended in QUIT), then refills the list from the server unless
     // the mail program is to take over. Throws when the server work fails;
     // the guard is released on every way out.
     DeletionResult DeleteMessages(const DeletionOptions& options, UserPrompts& prompts,
@@ -130,6 +151,7 @@ class MailCheck {
     void NextInfoUpdated(int num);
     void InfoUpdated();
     void DeletingMessage(int num);
+    void KeepCopy(class DeletedStore& store, int num, std::string_view message, bool headersOnly);
     // The "DELETE SPAM" blocks of the messages the pass deleted.
     void LogDeleted();
     // Log lines written from inside the client's events must not replace
@@ -145,7 +167,10 @@ class MailCheck {
     int mailbox_ = 0;
     bool checking_ = false;
     bool deleting_ = false;
-    std::vector<int> deleted_;  // positions a DELE went out for, this pass
+    std::optional<Locations> keepWhere_;
+    std::function<std::time_t()> keepNow_;
+    std::vector<std::string> keptIds_;  // by list position, this deletion's copies
+    std::vector<int> deleted_;          // positions a DELE went out for, this pass
 };
 
 // A deletion whose messages are gone on the server (QUIT was accepted) but

@@ -2,6 +2,7 @@
 #include "base/text.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <string_view>
 
@@ -434,6 +435,8 @@ void TmsRemotePOP::SaveMessage(int pos, std::string& contents) {
 }
 
 void TmsRemotePOP::ProcessMarks() {
+    notKept_ = 0;
+    notKeptReason_.clear();
     if (info_.Empty()) return;
     EnsureConnected();
     Fire(OnTransferringData);
@@ -443,7 +446,9 @@ void TmsRemotePOP::ProcessMarks() {
         retrieving = retrieving || info_.Item(i).RetrieveMark;
         if (info_.Item(i).DeleteMark) marked.push_back(static_cast<int>(i));
     }
-    if (PipelineActive() && !retrieving) {
+    if (PipelineActive() && !retrieving && OnKeep) {
+        DeleteKeepingPipelined(marked);
+    } else if (PipelineActive() && !retrieving) {
         DeletePipelined(marked);
     } else {
         if ((retrieving || !marked.empty()) && UniqueIdsWanted()) ReadUniqueIds();
@@ -455,6 +460,7 @@ void TmsRemotePOP::ProcessMarks() {
             }
             if (info_.Item(i).DeleteMark) {
                 VerifySame(pos);
+                if (OnKeep && !FetchAndKeep(pos)) continue;
                 Delete(pos);
             }
         }
@@ -511,6 +517,132 @@ void TmsRemotePOP::DeleteVerified(Pipeline& pipe, const std::vector<int>& marked
         CheckDeleteReply(ReadInStep(pipe));
     }
     CheckInStep(pipe);
+}
+
+bool TmsRemotePOP::KeepsHeadersOnly(int pos) const {
+    const std::int64_t size = info_.Item(static_cast<std::size_t>(pos)).Size;
+    return keepWholeLimit_ >= 0 && size != TmsRemoteInfoItem::kSizeUnknown &&
+           size > keepWholeLimit_;
+}
+
+void TmsRemotePOP::NoteNotKept(std::string reason) {
+    if (notKept_++ == 0) notKeptReason_ = std::move(reason);
+}
+
+bool TmsRemotePOP::StoreCopy(int pos, std::string_view block, bool headersOnly) {
+    const std::string message = UnstuffBlock(block);
+    try {
+        OnKeep(*this, pos, message, headersOnly);
+    } catch (const StoreError& e) {
+        NoteNotKept(e.what());
+        return false;
+    }
+    return true;
+}
+
+bool TmsRemotePOP::FetchAndKeep(int pos) {
+    const bool headersOnly = KeepsHeadersOnly(pos);
+    SendLine(headersOnly ? "TOP " + Number(pos) + " 0" : "RETR " + Number(pos));
+    if (ReadReply() != 1) {
+        // Without a reply line the session is gone; a refusal spares only
+        // this message.
+        if (LastReply().empty()) throw ServerError("");
+        NoteNotKept(LastReply());
+        return false;
+    }
+    std::string block;
+    ReadData(block, headersOnly ? -1 : info_.Item(static_cast<std::size_t>(pos)).Size,
+             headersOnly ? HeaderBlockLimit() : MessageLimit());
+    return StoreCopy(pos, block, headersOnly);
+}
+
+// The check, the fetch and, once the copy is safe, the DELE of each marked
+// message, all in flight together: the copy of one message is written while
+// the next ones arrive. A failure once a DELE went out closes without QUIT,
+// which undoes every DELE of the session.
+void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
+    enum class Kind { Check, Fetch, Dele };
+    struct Owed {
+        Kind kind;
+        int pos;
+        bool headersOnly;
+    };
+    Pipeline pipe(*this);
+    std::deque<Owed> owed;
+    std::size_t sent = 0;
+    bool deleting = false;
+    bool uidl = !marked.empty() && UniqueIdsWanted();
+    if (uidl) pipe.Send("UIDL", true);
+    try {
+        while (sent < marked.size() || !owed.empty()) {
+            while (sent < marked.size()) {
+                const int pos = marked[sent];
+                const std::string n = Number(pos);
+                if (!pipe.HasRoom(3, n.size() + 8)) break;
+                const bool headersOnly = KeepsHeadersOnly(pos);
+                SendInfoCommands(pipe, pos);
+                pipe.Send(headersOnly ? "TOP " + n + " 0" : "RETR " + n, true);
+                owed.push_back({Kind::Check, pos, headersOnly});
+                owed.push_back({Kind::Fetch, pos, headersOnly});
+                ++sent;
+            }
+            if (uidl) ReadUniqueIds(pipe);
+            uidl = false;
+            const Owed next = owed.front();
+            owed.pop_front();
+            switch (next.kind) {
+                case Kind::Check: {
+                    TmsRemoteInfoItem now;
+                    ReadInfo(pipe, next.pos, now);
+                    // The fetches still in flight would be misread later: closed.
+                    CheckSame(next.pos, now, true);
+                    break;
+                }
+                case Kind::Fetch: {
+                    const int code = ReadInStep(pipe);
+                    if (code == -1) {
+                        NoteNotKept(LastReply());
+                        break;
+                    }
+                    CheckReply(code);
+                    std::string block;
+                    pipe.ReadData(block, next.headersOnly ? HeaderBlockLimit() : MessageLimit());
+                    if (!StoreCopy(next.pos, block, next.headersOnly)) break;
+                    if (OnDeleting) OnDeleting(*this, next.pos);
+                    pipe.Send("DELE " + Number(next.pos), false);
+                    owed.push_back({Kind::Dele, next.pos, false});
+                    deleting = true;
+                    break;
+                }
+                case Kind::Dele:
+                    CheckDeleteReply(ReadInStep(pipe));
+                    break;
+            }
+        }
+        CheckInStep(pipe);
+    } catch (...) {
+        if (deleting && Connected()) Close();
+        pipe.Settle();
+        throw;
+    }
+}
+
+std::string UnstuffBlock(std::string_view block) {
+    if (block.ends_with("\r\n.\r\n")) {
+        block.remove_suffix(3);
+    } else if (block == ".\r\n") {
+        block = {};
+    }
+    std::string message;
+    message.reserve(block.size());
+    for (std::size_t at = 0; at < block.size();) {
+        if (block[at] == '.') ++at;
+        const std::size_t lf = block.find('\n', at);
+        const std::size_t end = lf == std::string_view::npos ? block.size() : lf + 1;
+        message.append(block.substr(at, end - at));
+        at = end;
+    }
+    return message;
 }
 
 // A reply more than the commands asked for means that some reply was taken

@@ -145,8 +145,10 @@ class TmsCustomPOP : public TmsMailBase {
     // The id of the message at pos in this session, empty when unknown.
     std::string UniqueIdAt(int pos) const;
 
-  private:
+    // Throws ServerError with the reply unless code is positive.
     void CheckReply(int code);
+
+  private:
     // Takes the ids from a UIDL listing; false when a line is not "n id".
     bool ParseUniqueIds(std::string_view block);
 
@@ -198,6 +200,25 @@ class TmsRemotePOP : public TmsCustomPOP {
     void Retrieve(int pos);
     void SaveMessage(int pos, std::string& contents);
 
+    // A copy of each message before it is deleted. With OnKeep set, the
+    // deletion pass fetches every marked message after its identity check:
+    // whole with RETR, or its header block alone with TOP n 0 when its
+    // listed size is above the whole-copy limit. OnKeep gets the message as
+    // the server sent it (dot-stuffing undone, line ends as they came) and
+    // returns once the copy is safe; only then does that message's DELE go
+    // out. A message the server will not hand over, or whose copy OnKeep
+    // refuses with a StoreError, is not deleted; the pass goes on with the
+    // others.
+    using KeepNotify = std::function<void(TmsRemotePOP& sender, int num, std::string_view message,
+                                          bool headersOnly)>;
+    KeepNotify OnKeep;
+    // Bytes above which only the header block is kept; negative: no limit.
+    void SetKeepWholeLimit(std::int64_t bytes) { keepWholeLimit_ = bytes; }
+    // The marked messages the last pass left on the server for want of a
+    // copy, and why the first of them was not kept.
+    int NotKept() const { return notKept_; }
+    const std::string& NotKeptReason() const { return notKeptReason_; }
+
     Notify OnUpdatingInfo;
     Notify OnInfoUpdated;
     Notify OnTransferringData;
@@ -220,10 +241,25 @@ class TmsRemotePOP : public TmsCustomPOP {
     // Fails with "IDs are different" unless now is the message recorded at
     // pos; close: the connection is closed first (commands still in flight).
     void CheckSame(int pos, const TmsRemoteInfoItem& now, bool close);
+    bool KeepsHeadersOnly(int pos) const;
+    // The strict fetch and copy of the message at pos; false when it must
+    // not be deleted.
+    bool FetchAndKeep(int pos);
+    // Hands the fetched block to OnKeep; false when the copy failed.
+    bool StoreCopy(int pos, std::string_view block, bool headersOnly);
+    void NoteNotKept(std::string reason);
+    void DeleteKeepingPipelined(const std::vector<int>& marked);
 
     TmsRemoteInfo info_;
     std::string messageDirectory_;
     bool keepOpen_ = false;
+    std::int64_t keepWholeLimit_ = -1;
+    int notKept_ = 0;
+    std::string notKeptReason_;
 };
+
+// The message a dot-terminated block carries: the final "." line removed
+// and the dot the server put before a line starting with "." taken away.
+std::string UnstuffBlock(std::string_view block);
 
 }  // namespace kelvane

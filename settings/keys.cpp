@@ -15,9 +15,10 @@ bool Is(const std::string& section, const std::string& key, const char* s, const
 std::optional<std::string> UserStoreDefault(const std::string& section, const std::string& key) {
     for (const StringKey& k : {Logfile, Mailer, AlarmFile, Count})
         if (Is(section, key, k.section, k.key)) return std::string(k.def);
-    for (const BoolKey& k : {Automatic, Ask, Kill, Launch, Exit, Alarm, Repeat, SysTray})
+    for (const BoolKey& k :
+         {Automatic, Ask, Kill, Launch, Exit, Alarm, Repeat, SysTray, KeepDeleted})
         if (Is(section, key, k.section, k.key)) return std::string(k.def ? "1" : "0");
-    for (const IntKey& k : {Minutes, RAS, Points, Which, TimeOut})
+    for (const IntKey& k : {Minutes, RAS, Points, Which, TimeOut, KeepDays, KeepMaxKB})
         if (Is(section, key, k.section, k.key)) return std::to_string(k.def);
     if (AsciiIEquals(section, ServerSection)) {
         for (const char* prefix : {ServerPrefix, MailboxPrefix, PasswdPrefix, FingerprintPrefix})

@@ -46,6 +46,11 @@ inline constexpr IntKey Points{"General", "Points", 0};
 // "0" for servers that announce PIPELINING and get it wrong.
 inline constexpr BoolKey Pipelining{"General", "Pipelining", true};
 inline constexpr IntKey TimeOut{"General", "TimeOut", 60};  // seconds, every network wait
+// A copy of every message is kept before it is deleted (folder "Deleted"),
+// for KeepDays days; one above KeepMaxKB KiB is kept as its header block.
+inline constexpr BoolKey KeepDeleted{"General", "KeepDeleted", true};
+inline constexpr IntKey KeepDays{"General", "KeepDays", 30};
+inline constexpr IntKey KeepMaxKB{"General", "KeepMaxKB", 1024};
 
 // Per-user store, section Server: the default mailbox and the twelve slots
 // (Server1 ... Server12 and so on, built by the accounts code).

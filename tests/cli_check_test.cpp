@@ -151,6 +151,9 @@ struct Kelvane {
         // Fixed date and time formats for the Date column and the log stamps.
         ::setenv("LC_ALL", "C", 1);
         Setting("General", "Logfile", LogPath());
+        // These scripts speak the deletion without copies; the copies have
+        // tests of their own.
+        Setting("General", "KeepDeleted", "0");
     }
 
     std::string LogPath() const { return home.file("activity.log"); }

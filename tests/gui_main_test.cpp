@@ -103,6 +103,9 @@ class MainWindowTest : public ::testing::Test {
         SettingsStore user = SettingsStore::OpenUser(where);
         keys::Write(user, keys::Logfile, LogPath());
         keys::Write(user, keys::Launch, false);
+        // The scripted deletions here keep no copies; those have tests of
+        // their own.
+        keys::Write(user, keys::KeepDeleted, false);
     }
     ~MainWindowTest() override { EXPECT_TRUE(boxes.Done()) << "a box told about was not shown"; }
 

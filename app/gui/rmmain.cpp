@@ -263,6 +263,7 @@ void TfrmMain::SetDialogs(TfrmOptionsMain& options, TfrmRetrieving& retrieving,
     general.SetSound(sound_.get());
     check_ = std::make_unique<MailCheck>(pop_, list_, options.Rules().evaluator, log_,
                                          static_cast<CheckView&>(*this));
+    check_->KeepCopiesIn(where_);
     retrieving_->OnCancelClick = [this] { CancelRun(); };
     LoadCurrentAccount();
 
@@ -794,6 +795,7 @@ void TfrmMain::DeleteMessages() {
     }
     if (!result.ran) return;
     EndRun();
+    if (!result.keepError.empty()) ShowError(result.keepError + "\n\n" + result.keepReason);
     if (!result.totalError.empty()) ShowError(result.totalError);
     if (result.total != result.marked && isVisible() && options.launch) btLaunchClick();
 }
