@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <memory>
 
 #include "base/fileio.h"
 #include "settings/keys.h"
@@ -68,6 +69,10 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
     }
 
     check.KeepCopiesIn(where);
+    std::unique_ptr<SecretStore> desktop;
+    if (!options.secrets) desktop = MakeDesktopSecretStore(false);
+    SecretStore& secrets = options.secrets ? *options.secrets : *desktop;
+
     bool ok = true;
     const auto fail = [&](const std::string& text) {
         report.Failed(text);
@@ -77,7 +82,7 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
         if (canceled()) break;
         const PopSettings stored = GetRemotePOPSettings(user, slot);
         if (options.all && (stored.host.empty() || stored.userName.empty())) continue;
-        const PopSettings account = LoadMailbox(check, user, slot, options.noPipelining);
+        PopSettings account = LoadMailbox(check, user, slot, options.noPipelining);
         const auto shown = [&](const KelvaneError& e) {
             return ShownErrorText(e.what(), account.userName, account.host);
         };
@@ -86,6 +91,18 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
             continue;
         }
         if (options.all) report.MailboxStarting(slot, account);
+        try {
+            FetchSlotPassword(user, slot, account, secrets);
+        } catch (const KelvaneError& e) {
+            fail(e.what());
+            if (!options.all) return ok;
+            continue;
+        }
+        {
+            MailboxTable table;
+            readServerSettings(user, table);
+            check.LoadAccount(account, serverToIndex(table, account.host, account.userName));
+        }
 
         try {
             check.UpdateInfo();

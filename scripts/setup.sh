@@ -8,6 +8,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           python3 dovecot-pop3d openssl libssl-dev locales
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev qt6-multimedia-dev
           dbus python3-dbus python3-gi trayer
+          libsecret-1-dev pkg-config gnome-keyring libsecret-tools
           xvfb xauth fonts-dejavu-core imagemagick xdotool)
 
 missing=()
