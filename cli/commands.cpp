@@ -50,6 +50,7 @@ void RegisterCommands(CLI::App& app, Options&, Command& command) {
     RegisterSettingsCommands(app, command);
     RegisterEvalCommands(app, command);
     RegisterCheckCommands(app, command);
+    RegisterAutostartCommands(app, command);
 }
 
 }  // namespace kelvane::cli

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <iostream>
+#include <string_view>
 
 #include "app/gui/optRetrieve.h"
 #include "app/gui/rmmain.h"
@@ -15,16 +17,13 @@
 #include "settings/gui/optsmain.h"
 #include "ui/application.h"
 #include "ui/displaytext.h"
+#include "ui/pictures.h"
 
 namespace kelvane {
 
-int RunKelvane(int argc, char** argv) {
-    ui::Application app(argc, argv);
-    QApplication::setApplicationName("Kelvane");
-    QApplication::setApplicationDisplayName("Kelvane");
-    QApplication::setApplicationVersion("0.1");
+namespace {
 
-    QCommandLineParser parser;
+void DescribeOptions(QCommandLineParser& parser, const QCommandLineOption& dirOption) {
     parser.setApplicationDescription(
         "Kelvane: the junk-mail filter for POP3 mailboxes.\n"
         "Rule lists, known.lst and Kelvane.ini are read from the program folder:\n"
@@ -33,8 +32,43 @@ int RunKelvane(int argc, char** argv) {
         "settings come from the per-user store shared with kelvane-cli.");
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption dirOption("dir", "Program folder holding the rule set.", "DIR");
     parser.addOption(dirOption);
+}
+
+// --help and --version print and exit before any window system is needed,
+// so they answer on a console and in a package's build as well.
+bool OnlyPrints(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "-h" || a == "--help" || a == "--help-all" || a == "-v" || a == "--version" ||
+            a == "-?")
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int RunKelvane(int argc, char** argv) {
+    const QCommandLineOption dirOption("dir", "Program folder holding the rule set.", "DIR");
+    if (OnlyPrints(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName("Kelvane");
+        QCoreApplication::setApplicationVersion(KELVANE_VERSION);
+        QCommandLineParser parser;
+        DescribeOptions(parser, dirOption);
+        parser.process(core);  // exits
+    }
+
+    ui::Application app(argc, argv);
+    QApplication::setApplicationName("Kelvane");
+    QApplication::setApplicationDisplayName("Kelvane");
+    QApplication::setApplicationVersion(KELVANE_VERSION);
+    QApplication::setWindowIcon(ui::ApplicationIcon());
+    QGuiApplication::setDesktopFileName("org.kelvane.Kelvane");
+
+    QCommandLineParser parser;
+    DescribeOptions(parser, dirOption);
     parser.process(app);
 
     Locations where = Locations::Default();
