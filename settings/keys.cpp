@@ -15,7 +15,8 @@ bool Is(const std::string& section, const std::string& key, const char* s, const
 std::optional<std::string> UserStoreDefault(const std::string& section, const std::string& key) {
     for (const StringKey& k : {Logfile, Mailer, AlarmFile, Count})
         if (Is(section, key, k.section, k.key)) return std::string(k.def);
-    for (const BoolKey& k : {Automatic, Ask, Kill, Launch, Exit, Alarm, Repeat, SysTray})
+    for (const BoolKey& k :
+         {Automatic, Ask, Kill, Launch, Exit, Alarm, Repeat, SysTray, Pipelining, Notify})
         if (Is(section, key, k.section, k.key)) return std::string(k.def ? "1" : "0");
     for (const IntKey& k : {Minutes, RAS, Points, Which, TimeOut})
         if (Is(section, key, k.section, k.key)) return std::to_string(k.def);

@@ -46,6 +46,8 @@ inline constexpr IntKey Points{"General", "Points", 0};
 // "0" for servers that announce PIPELINING and get it wrong.
 inline constexpr BoolKey Pipelining{"General", "Pipelining", true};
 inline constexpr IntKey TimeOut{"General", "TimeOut", 60};  // seconds, every network wait
+// "0": no desktop notification after an unattended run.
+inline constexpr BoolKey Notify{"General", "Notify", true};
 
 // Per-user store, section Server: the default mailbox and the twelve slots
 // (Server1 ... Server12 and so on, built by the accounts code).
