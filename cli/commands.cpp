@@ -51,6 +51,7 @@ void RegisterCommands(CLI::App& app, Options&, Command& command) {
     RegisterEvalCommands(app, command);
     RegisterCheckCommands(app, command);
     RegisterDeletedCommands(app, command);
+    RegisterAutostartCommands(app, command);
 }
 
 }  // namespace kelvane::cli

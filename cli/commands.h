@@ -32,6 +32,7 @@ void RegisterSettingsCommands(CLI::App& app, Command& command);
 void RegisterEvalCommands(CLI::App& app, Command& command);
 void RegisterCheckCommands(CLI::App& app, Command& command);
 void RegisterDeletedCommands(CLI::App& app, Command& command);
+void RegisterAutostartCommands(CLI::App& app, Command& command);
 
 // The mark as printed: none, delete, question, exception or known-spammer.
 const char* MarkName(MessageMark mark);

@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     Options opts;
     app.add_option("--dir", opts.dir, "Program folder holding the rule set")
         ->check(CLI::ExistingDirectory);
-    app.set_version_flag("--version", "kelvane-cli 0.1");
+    app.set_version_flag("--version", "kelvane-cli " KELVANE_VERSION);
 
     Command command;
     RegisterCommands(app, opts, command);

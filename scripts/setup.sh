@@ -7,9 +7,11 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           python3 dovecot-pop3d openssl libssl-dev locales
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev qt6-multimedia-dev
-          dbus python3-dbus python3-gi trayer
+          dbus python3-dbus python3-gi python3-dbusmock trayer
           libsecret-1-dev pkg-config gnome-keyring libsecret-tools
-          xvfb xauth fonts-dejavu-core imagemagick xdotool)
+          xvfb xauth fonts-dejavu-core imagemagick xdotool
+          desktop-file-utils appstream man-db zsh fish bash-completion librsvg2-bin
+          dpkg-dev fakeroot lintian file)
 
 missing=()
 for p in "${packages[@]}"; do

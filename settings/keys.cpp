@@ -16,7 +16,8 @@ std::optional<std::string> UserStoreDefault(const std::string& section, const st
     for (const StringKey& k : {Logfile, Mailer, AlarmFile, Count})
         if (Is(section, key, k.section, k.key)) return std::string(k.def);
     for (const BoolKey& k :
-         {Automatic, Ask, Kill, Launch, Exit, Alarm, Repeat, SysTray, KeepDeleted})
+         {Automatic, Ask, Kill, Launch, Exit, Alarm, Repeat, SysTray, Pipelining, KeepDeleted,
+          Notify})
         if (Is(section, key, k.section, k.key)) return std::string(k.def ? "1" : "0");
     for (const IntKey& k : {Minutes, RAS, Points, Which, TimeOut, KeepDays, KeepMaxKB})
         if (Is(section, key, k.section, k.key)) return std::to_string(k.def);

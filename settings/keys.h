@@ -51,6 +51,8 @@ inline constexpr IntKey TimeOut{"General", "TimeOut", 60};  // seconds, every ne
 inline constexpr BoolKey KeepDeleted{"General", "KeepDeleted", true};
 inline constexpr IntKey KeepDays{"General", "KeepDays", 30};
 inline constexpr IntKey KeepMaxKB{"General", "KeepMaxKB", 1024};
+// "0": no desktop notification after an unattended run.
+inline constexpr BoolKey Notify{"General", "Notify", true};
 
 // Per-user store, section Server: the default mailbox and the twelve slots
 // (Server1 ... Server12 and so on, built by the accounts code).

@@ -167,4 +167,9 @@ void PaintPicture(QPainter& painter, Picture picture, const QRectF& rect) {
     renderer.render(&painter, rect);
 }
 
+QIcon ApplicationIcon() {
+    InitPictureResources();
+    return QIcon(":/pictures/org.kelvane.Kelvane.svg");
+}
+
 }  // namespace kelvane::ui

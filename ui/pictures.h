@@ -40,6 +40,9 @@ QIcon OwnIcon(Picture picture);
 // The state picture of a message row; a null icon for mmNone.
 QIcon MarkIcon(MessageMark mark);
 
+// The application's own icon, for the windows and the tray.
+QIcon ApplicationIcon();
+
 // A transparent picture of the given size, to keep a picture's room.
 QIcon BlankIcon(int size);
 

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <iostream>
 #include <string>
+#include <string_view>
 
 #include "app/gui/optRetrieve.h"
 #include "app/gui/rmmain.h"
@@ -18,14 +19,13 @@
 #include "rules/gui/optsmain.h"
 #include "ui/application.h"
 #include "ui/displaytext.h"
+#include "ui/pictures.h"
 
 namespace kelvane {
 
 namespace {
 
-void Describe(QCommandLineParser& parser) {
-    QCoreApplication::setApplicationName("Kelvane");
-    QCoreApplication::setApplicationVersion("0.1");
+void DescribeOptions(QCommandLineParser& parser, const QCommandLineOption& dirOption) {
     parser.setApplicationDescription(
         "Kelvane: the junk-mail filter for POP3 mailboxes.\n"
         "Rule lists, known.lst and Kelvane.ini are read from the program folder:\n"
@@ -34,30 +34,43 @@ void Describe(QCommandLineParser& parser) {
         "settings come from the per-user store shared with kelvane-cli.");
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOption(QCommandLineOption("dir", "Program folder holding the rule set.", "DIR"));
+    parser.addOption(dirOption);
+}
+
+// --help and --version print and exit before any window system is needed,
+// so they answer on a console and in a package's build as well.
+bool OnlyPrints(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "-h" || a == "--help" || a == "--help-all" || a == "-v" || a == "--version" ||
+            a == "-?")
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 int RunKelvane(int argc, char** argv) {
-    // Help and version need no display: help2man and a user over ssh ask
-    // for them where none is.
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "--version" ||
-            arg == "-v") {
-            QCoreApplication core(argc, argv);
-            QCommandLineParser parser;
-            Describe(parser);
-            parser.process(core);  // prints and exits
-        }
+    const QCommandLineOption dirOption("dir", "Program folder holding the rule set.", "DIR");
+    if (OnlyPrints(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName("Kelvane");
+        QCoreApplication::setApplicationVersion(KELVANE_VERSION);
+        QCommandLineParser parser;
+        DescribeOptions(parser, dirOption);
+        parser.process(core);  // exits
     }
 
     ui::Application app(argc, argv);
+    QApplication::setApplicationName("Kelvane");
     QApplication::setApplicationDisplayName("Kelvane");
+    QApplication::setApplicationVersion(KELVANE_VERSION);
+    QApplication::setWindowIcon(ui::ApplicationIcon());
+    QGuiApplication::setDesktopFileName("org.kelvane.Kelvane");
+
     QCommandLineParser parser;
-    Describe(parser);
-    const QCommandLineOption dirOption("dir");
+    DescribeOptions(parser, dirOption);
     parser.process(app);
 
     Locations where = Locations::Default();
