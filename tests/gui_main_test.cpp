@@ -29,8 +29,8 @@
 #include "app/gui/optRetrieve.h"
 #include "app/gui/rmmain.h"
 #include "app/gui/singleinstance.h"
+#include "rules/gui/optsmain.h"
 #include "settings/gui/general.h"
-#include "settings/gui/optsmain.h"
 #include "settings/gui/which.h"
 #include "settings/keys.h"
 #include "support/fakeserver.h"
@@ -104,7 +104,7 @@ class MainWindowTest : public ::testing::Test {
     void Start() {
         main = std::make_unique<TfrmMain>(where);
         main->FormCreate();
-        options = new TfrmOptionsMain(where.programDir, main.get());
+        options = new TfrmOptionsMain(where, main.get());
         retrieving = new TfrmRetrieving(main.get());
         general = new TfrmGeneral(where, main.get());
         main->SetMessageBoxes(&boxes);
