@@ -13,7 +13,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTableView>
+#include <QTest>
 #include <filesystem>
 #include <functional>
 
@@ -340,6 +342,40 @@ TEST(SpamSettings, ColumnWidthsComeBack) {
     }
     TfrmOptionsMain again(env.where, nullptr, &env.boxes, &env.dialogs);
     EXPECT_EQ(again.Page(RuleKind::Sender).Grid()->columnWidth(3), 321);
+}
+
+// Not a check: scripts/screenshots.sh runs it under Xvfb for the README.
+TEST(SpamSettings, Screenshots) {
+    const char* dir = std::getenv("KELVANE_SCREENSHOT_DIR");
+    if (!dir) GTEST_SKIP() << "only for scripts/screenshots.sh";
+    Env env;
+    WriteFile(env.prog.file("subj.lst"),
+              "6,6\r\n1,1,Contains (whole word)\r\n2,1,free\r\n3,1,No\r\n4,1,Yes\r\n5,1,41\r\n"
+              "1,2,Contains\r\n2,2,winner\r\n3,2,No\r\n4,2,No\r\n5,2,7\r\n"
+              "1,3,Is UPPERCASE\r\n4,3,No\r\n5,3,3\r\n"
+              "1,4,Starts with\r\n2,4,$$\r\n3,4,Yes\r\n4,4,Yes\r\n5,4,12\r\n"
+              "1,5,Contains\r\n2,5,lottery\r\n3,5,No\r\n4,5,Yes\r\n5,5,0\r\n");
+    QApplication::setStyle("Fusion");
+    const QPalette light = QApplication::style()->standardPalette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Button, QColor(55, 55, 58));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(110, 170, 255));
+    for (auto [palette, name] :
+         {std::pair{light, "subject-grid.png"}, std::pair{dark, "subject-grid-dark.png"}}) {
+        QApplication::setPalette(palette);
+        TfrmOptionsMain dialog(env.where, nullptr, &env.boxes, &env.dialogs);
+        dialog.show();
+        QTest::qWait(300);
+        EXPECT_TRUE(dialog.grab().save(QString(dir) + "/" + name));
+    }
 }
 
 }  // namespace
