@@ -10,9 +10,9 @@
 #include "app/gui/rmmain.h"
 #include "app/gui/singleinstance.h"
 #include "base/error.h"
-#include "settings/gui/general.h"
-#include "rules/gui/ruleeditorforms.h"
 #include "rules/gui/optsmain.h"
+#include "rules/gui/ruleeditorforms.h"
+#include "settings/gui/general.h"
 #include "ui/application.h"
 #include "ui/displaytext.h"
 
