@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QProcess>
@@ -174,6 +175,30 @@ const Row kRows[] = {
      },
      "subj.lst",
      "Contains|win|No|No|3;Contains|free|No|Yes|12;"},
+    {"TypedCellsOnlyWhereAllowed",
+     {{"subj.lst", kTwoRules}},
+     [](TfrmOptionsMain& d, Env&) {
+         auto& page = d.Page(RuleKind::Subject);
+         QTableView* grid = page.Grid();
+         auto type = [&](int col, const char* text, Qt::Key key = Qt::Key_Return) {
+             // The editor closed last time is deleted only by the event loop.
+             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+             grid->setCurrentIndex(page.Model().index(0, col));
+             QTest::keyClick(grid, key);  // Return or F2 opens the cell's editor
+             for (QLineEdit* editor : grid->findChildren<QLineEdit*>()) {
+                 if (!editor->isVisible()) continue;
+                 editor->selectAll();
+                 QTest::keyClicks(editor, text);
+                 QTest::keyClick(editor, Qt::Key_Return);
+             }
+         };
+         grid->setFocus();
+         type(2, "gratis");
+         type(1, "Equals", Qt::Key_F2);  // "What" takes no typing (Return would be OK)
+         d.accept();
+     },
+     "subj.lst",
+     "Contains|gratis|No|Yes|12;Contains|win|No|No|3;"},
     {"AdjacentDuplicatesGoOnOk",
      {{"except.lst",
        "5,4\r\n0,1,Subject\r\n1,1,Contains\r\n2,1,a\r\n0,2,Subject\r\n1,2,Contains\r\n2,2,a\r\n"}},
