@@ -363,8 +363,7 @@ std::vector<std::string> ImportLines(std::string_view text) {
 std::vector<RuleCells> ImportedSubjectRows(const std::vector<std::string>& lines) {
     std::vector<RuleCells> rows;
     for (const std::string& line : lines)
-        if (!Blank(line))
-            rows.push_back({"", "Contains (whole word)", Trim(line), kNo, kYes});
+        if (!Blank(line)) rows.push_back({"", "Contains (whole word)", Trim(line), kNo, kYes});
     return rows;
 }
 

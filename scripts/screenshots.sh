@@ -97,3 +97,8 @@ shoot main-window 0 2
 shoot progress-window 0.6 2.6
 shoot_viewer
 echo "Screenshots in $out"
+
+# The spam settings' subject grid in a light and a dark palette.
+xvfb-run -a -s "-screen 0 800x600x24" env QT_QPA_PLATFORM=xcb KELVANE_SCREENSHOT_DIR="$out" \
+  build/tests/gui_optsmain_test --gtest_filter=SpamSettings.Screenshots >/dev/null
+echo "Subject grid screenshots in $out"

@@ -173,7 +173,7 @@ TfrmOptionsMain::TfrmOptionsMain(const Locations& where, QWidget* parent, ui::Me
     pnlNotice_->setAlignment(Qt::AlignCenter);
     pnlNotice_->hide();
     connect(btEdit_, &QPushButton::clicked, this, &TfrmOptionsMain::EditBlacklist);
-    connect(btSave_, &QPushButton::clicked, this, &TfrmOptionsMain::SaveBlacklist);
+    connect(btSave_, &QPushButton::clicked, this, [this] { SaveBlacklist(); });
     connect(btCancelEdit_, &QPushButton::clicked, this, &TfrmOptionsMain::CancelBlacklist);
     auto* blackButtons = new QHBoxLayout;
     for (QWidget* w : std::initializer_list<QWidget*>{btEdit_, btSave_, btCancelEdit_})
@@ -341,7 +341,7 @@ void TfrmOptionsMain::CancelBlacklist() {
     updateCounts();
 }
 
-void TfrmOptionsMain::SaveBlacklist() {
+bool TfrmOptionsMain::SaveBlacklist() {
     const int position = memo1_->verticalScrollBar()->value();
     pnlNotice_->setText(ui::DisplayText(kRebuildingText));
     pnlNotice_->show();
@@ -358,12 +358,13 @@ void TfrmOptionsMain::SaveBlacklist() {
             pnlNotice_->hide();
             boxes_.Error(e.what());
             EditBlacklist();
-            return;
+            return false;
         }
     }
     LoadBlacklistView();
     memo1_->verticalScrollBar()->setValue(position);
     updateCounts();
+    return true;
 }
 
 void TfrmOptionsMain::accept() {
@@ -378,7 +379,8 @@ void TfrmOptionsMain::accept() {
         boxes_.Error(e.what());
         return;
     }
-    if (EditingBlacklist()) SaveBlacklist();
+    // A blacklist that could not be written keeps the dialog open with its edits.
+    if (EditingBlacklist() && !SaveBlacklist()) return;
     QDialog::accept();
 }
 

@@ -67,7 +67,8 @@ class TfrmOptionsMain : public QDialog {
     void LoadBlacklistView();
     void EditBlacklist();
     void CancelBlacklist();
-    void SaveBlacklist();
+    // False when known.lst could not be written (told, edits kept).
+    bool SaveBlacklist();
     bool EditingBlacklist() const;
     void Import(RuleKind kind);
     std::optional<RuleCells> EditRule(RuleKind kind, const RuleCells* row);

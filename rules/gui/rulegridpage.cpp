@@ -68,7 +68,10 @@ RuleGridPage::RuleGridPage(RuleList& list, RuleKind kind, const QString& intro,
     count_->setAccessibleName(countCaption);
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(&model_, signal, this, &RuleGridPage::UpdateCount);
-    connect(&model_, &QAbstractItemModel::modelReset, this, &RuleGridPage::UpdateCount);
+    connect(&model_, &QAbstractItemModel::modelReset, this, [this] {
+        UpdateCount();
+        Select(0);  // a reload leaves no row selected
+    });
 
     auto* buttons = new QHBoxLayout;
     auto* insert = Button(this, "btInsert", "&Insert");
