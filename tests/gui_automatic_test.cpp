@@ -20,7 +20,7 @@
 #include "app/gui/optRetrieve.h"
 #include "app/gui/rmmain.h"
 #include "settings/gui/general.h"
-#include "settings/gui/optsmain.h"
+#include "rules/gui/optsmain.h"
 #include "settings/keys.h"
 #include "support/fakeserver.h"
 #include "support/guitest.h"
