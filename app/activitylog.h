@@ -46,6 +46,8 @@ class ActivityLog {
     void LogCanceled(std::string_view user, std::string_view server);
     void LogError(std::string_view error, std::string_view user, std::string_view server);
     void LogAutomaticMode(bool enabled);
+    // An unattended run held back while the network is down.
+    void LogAutomaticPostponed();
     void LogDeletion(std::string_view server, std::string_view user, std::string_view subject,
                      std::string_view sender, std::string_view size, std::string_view date);
 
