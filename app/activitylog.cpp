@@ -157,6 +157,10 @@ void ActivityLog::LogError(std::string_view error, std::string_view user, std::s
     });
 }
 
+void ActivityLog::LogAutomaticPostponed() {
+    WithLog([&] { WriteLine("Automatic check postponed: offline at " + Stamp()); });
+}
+
 void ActivityLog::LogAutomaticMode(bool enabled) {
     WithLog([&] {
         WriteLine(std::string("Automatic mode ") + (enabled ? "enabled" : "disabled") + " at " +

@@ -46,6 +46,8 @@ class ActivityLog {
     void LogCanceled(std::string_view user, std::string_view server);
     void LogError(std::string_view error, std::string_view user, std::string_view server);
     void LogAutomaticMode(bool enabled);
+    // An unattended run held back while the network is down.
+    void LogAutomaticPostponed();
     // kept: the ID of the copy kept of the message, written as a sixth line
     // when there is one.
     void LogDeletion(std::string_view server, std::string_view user, std::string_view subject,

@@ -85,12 +85,14 @@ TEST_F(ActivityLogTest, LinesAreAppendedAfterWhatWasThere) {
     log.LogCanceled("bob", "pop.example.com");
     log.LogError("Connection refused", "bob", "pop.example.com");
     log.LogAutomaticMode(false);
+    log.LogAutomaticPostponed();
     EXPECT_EQ(ReadFile(name),
               "old line\r\n"
               "MAIL CHECK 3 msg(s) for \"bob\" on server pop.example.com at Tue 12/08/26 06:30\r\n"
               "OPERATION CANCELED FOR bob ON pop.example.com AT Tue 12/08/26 06:30\r\n"
               "ERROR Connection refused FOR bob ON pop.example.com AT Tue 12/08/26 06:30\r\n"
-              "Automatic mode disabled at Tue 12/08/26 06:30\r\n");
+              "Automatic mode disabled at Tue 12/08/26 06:30\r\n"
+              "Automatic check postponed: offline at Tue 12/08/26 06:30\r\n");
     EXPECT_FALSE(log.IsOpen());
 }
 

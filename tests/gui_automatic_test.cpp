@@ -147,7 +147,7 @@ class AutomaticTest : public ::testing::Test {
         platform.trayWaitMs = 0;
         main = std::make_unique<TfrmMain>(where, std::move(platform));
         main->FormCreate();
-        auto* options = new TfrmOptionsMain(where.programDir, main.get());
+        auto* options = new TfrmOptionsMain(where, main.get());
         auto* retrieving = new TfrmRetrieving(main.get());
         general = new TfrmGeneral(where, main.get());
         main->SetMessageBoxes(&boxes);
