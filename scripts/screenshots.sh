@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under Xvfb: the main window with a filled
 # list (all four marks) and the progress window, against a small scripted
-# POP3 server on the loopback interface. Needs a build (scripts/build.sh).
+# POP3 server on the loopback interface, and the general settings' mailbox
+# page from its window test. Needs a build (scripts/build.sh).
 #   scripts/screenshots.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -72,4 +73,7 @@ shoot() {  # name delay seconds-before-shot
 }
 shoot main-window 0 2
 shoot progress-window 0.6 2.6
+# The mailbox page of the general settings, in the light and a dark palette.
+KELVANE_SCREENSHOTS=$out xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb \
+  build/tests/gui_general_test --gtest_filter='*Screenshots' >/dev/null
 echo "Screenshots in $out"

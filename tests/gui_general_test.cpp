@@ -6,16 +6,20 @@
 #include <sys/stat.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QtTest/QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -338,6 +342,45 @@ TEST_F(GeneralDialogTest, LogFileSoundAndMailProgramButtons) {
     Click("btLaunchMail");
     EXPECT_EQ(desktop.calls, (std::vector<std::string>{"open " + prog.file("logfile.txt"),
                                                        "start mutt -f /my mail/box"}));
+
+    test::WriteFile(prog.file("Kelvane.hlp"), "<html></html>");
+    Click("btHelp");
+    EXPECT_TRUE(QString::fromStdString(desktop.calls.back()).endsWith("/Kelvane-help.html"));
+}
+
+// Not a test: scripts/screenshots.sh sets KELVANE_SCREENSHOTS to a folder and
+// gets the mailbox page in the light and a dark palette.
+TEST_F(GeneralDialogTest, Screenshots) {
+    const char* out = std::getenv("KELVANE_SCREENSHOTS");
+    if (!out) GTEST_SKIP() << "KELVANE_SCREENSHOTS not set";
+    SettingsStore user = SettingsStore::OpenUser(where);
+    WriteMailboxSlot(user, 2, {"pop.work.example", "ann.b", "pw", ConnectionSecurity::Tls, ""});
+    WriteMailboxSlot(
+        user, 3,
+        {"mail.home.lan", "ann", "pw", ConnectionSecurity::StartTls, std::string(64, 'c')});
+    QApplication::setStyle("Fusion");
+    const QPalette light = QApplication::style()->standardPalette();
+    QPalette dark = light;
+    for (auto [role, colour] : {std::pair{QPalette::Window, QColor(45, 45, 48)},
+                                {QPalette::WindowText, QColor(220, 220, 220)},
+                                {QPalette::Base, QColor(30, 30, 30)},
+                                {QPalette::AlternateBase, QColor(45, 45, 48)},
+                                {QPalette::Text, QColor(220, 220, 220)},
+                                {QPalette::Button, QColor(55, 55, 58)},
+                                {QPalette::ButtonText, QColor(220, 220, 220)},
+                                {QPalette::Highlight, QColor(42, 130, 218)},
+                                {QPalette::HighlightedText, Qt::white}})
+        dark.setColor(role, colour);
+    for (auto [name, palette] :
+         {std::pair{"general-mailboxes", light}, {"general-mailboxes-dark", dark}}) {
+        QApplication::setPalette(palette);
+        Open();
+        dialog->resize(900, 520);
+        Control<QLineEdit>("edServe2")->setFocus();
+        QTest::qWait(200);
+        ASSERT_TRUE(dialog->grab().save(QString(out) + "/" + name + ".png"));
+        dialog.reset();
+    }
 }
 
 // The pages follow the radio pair and cbKill; every control has a name a

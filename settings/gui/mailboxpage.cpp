@@ -95,6 +95,7 @@ void MailboxesPage::LoadTable(const MailboxTable& table) {
         r.edPass->setText(ui::DisplayText(a.password));
         r.cbSecurity->setCurrentIndex(static_cast<int>(a.security));
         r.edFingerprint->setText(ui::DisplayText(a.fingerprint));
+        r.edFingerprint->setCursorPosition(0);
     }
 }
 
