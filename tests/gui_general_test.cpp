@@ -30,6 +30,7 @@
 #include "settings/gui/general.h"
 #include "settings/gui/generalpages.h"
 #include "settings/gui/mailboxpage.h"
+#include "settings/gui/which.h"
 #include "settings/keys.h"
 #include "support/guitest.h"
 #include "support/testdir.h"
@@ -346,6 +347,24 @@ TEST_F(GeneralDialogTest, LogFileSoundAndMailProgramButtons) {
     test::WriteFile(prog.file("Kelvane.hlp"), "<html></html>");
     Click("btHelp");
     EXPECT_TRUE(QString::fromStdString(desktop.calls.back()).endsWith("/Kelvane-help.html"));
+}
+
+// OK in the chooser with no entry (the current mailbox has no server) waits
+// for a choice, so a check never starts on a slot without a server.
+TEST(WhichMailbox, OkWithoutAnEntryWaitsForAChoice) {
+    MailboxTable table;
+    table.slot(1) = {"pop.one", "ann", "pw"};
+    table.slot(3) = {"pop.three", "cy", "pw"};
+    TfrmWhichMailbox chooser(table, 2);
+    chooser.show();
+    EXPECT_EQ(chooser.cbMailbox->currentIndex(), -1);
+    chooser.btOK->click();
+    EXPECT_TRUE(chooser.isVisible());
+    EXPECT_EQ(chooser.focusWidget(), chooser.cbMailbox);
+    chooser.cbMailbox->setCurrentIndex(1);
+    chooser.btOK->click();
+    EXPECT_EQ(chooser.result(), QDialog::Accepted);
+    EXPECT_EQ(chooser.Chosen(), 3);
 }
 
 // Not a test: scripts/screenshots.sh sets KELVANE_SCREENSHOTS to a folder and
