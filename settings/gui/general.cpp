@@ -242,6 +242,7 @@ void TfrmGeneral::btOKClick() {
     pgMailboxes->Load(next);
     killShown_ = next.kill;
     sysTrayShown_ = next.sysTray;
+    StopTest();
     accept();
 }
 
@@ -251,8 +252,7 @@ void TfrmGeneral::reject() {
     stored_ = s;
     live_ = s;
     LoadPages(s);
-    if (sound_ && pgAutomatic->btTest->text() == "Stop") sound_->Stop();
-    pgAutomatic->btTest->setText("Test");
+    StopTest();
     QDialog::reject();
 }
 
@@ -308,6 +308,11 @@ void TfrmGeneral::btTestClick() {
         test->setText("Test");
         if (exists && sound_) sound_->Stop();
     }
+}
+
+void TfrmGeneral::StopTest() {
+    // A looping test sound never outlives the dialog.
+    if (pgAutomatic->btTest->text() == "Stop") btTestClick();
 }
 
 void TfrmGeneral::btLaunchMailClick() {

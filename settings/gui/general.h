@@ -114,6 +114,7 @@ class TfrmGeneral : public QDialog {
     void btClearClick();
     void btResetClick();
     void btTestClick();
+    void StopTest();
     void btLaunchMailClick();
     void btHelpClick();
     ui::MessageBoxes& Boxes() { return *boxes_; }
