@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <memory>
 
 #include "base/fileio.h"
 #include "settings/keys.h"
@@ -61,6 +62,10 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
         slots.push_back(options.mailbox != 0 ? options.mailbox : keys::Read(user, keys::Which));
     }
 
+    std::unique_ptr<SecretStore> desktop;
+    if (!options.secrets) desktop = MakeDesktopSecretStore(false);
+    SecretStore& secrets = options.secrets ? *options.secrets : *desktop;
+
     bool ok = true;
     const auto fail = [&](const std::string& text) {
         report.Failed(text);
@@ -74,12 +79,21 @@ bool RunChecks(MailCheck& check, RuleSet& rules, const Locations& where, const W
             return ShownErrorText(e.what(), account.userName, account.host);
         };
         if (options.all && (account.host.empty() || account.userName.empty())) continue;
-        check.LoadAccount(account, serverToIndex(table, account.host, account.userName));
+        const int index = serverToIndex(table, account.host, account.userName);
+        check.LoadAccount(account, index);
         if (auto missing = check.MissingAccountText()) {
             fail(*missing);
             continue;
         }
         if (options.all) report.MailboxStarting(slot, account);
+        try {
+            FetchSlotPassword(user, slot, account, secrets);
+        } catch (const KelvaneError& e) {
+            fail(e.what());
+            if (!options.all) return ok;
+            continue;
+        }
+        check.LoadAccount(account, index);
 
         try {
             check.UpdateInfo();

@@ -60,10 +60,15 @@ struct WalkOptions {
     // Strict command-by-command exchange even where the server offers
     // pipelining, for servers that offer it and get it wrong.
     bool noPipelining = false;
+    // Where keyring passwords are looked up; null: the desktop's keyring,
+    // never prompting.
+    SecretStore* secrets = nullptr;
 };
 
 // The check of one mailbox, or the unattended walk over all of them:
 // - a slot without server or user name is skipped in the walk;
+// - a slot whose password cannot be had (keyring, command) fails before
+//   anything is sent, and the walk goes on with the next;
 // - a single check ends at its failure; the walk goes on with the messages
 //   that did arrive, unless the user canceled;
 // - after each pass the "MAIL CHECK" line is written and the hit counts

@@ -108,11 +108,14 @@ void MailCheck::LoadAccount(const PopSettings& account, int mailbox) {
     // A session of another security setting must not be reused either.
     if (pop_.Connected() &&
         (account.host != pop_.Server() || account.userName != pop_.UserName() ||
-         account.security != pop_.Security() || account.fingerprint != pop_.Fingerprint()))
+         account.security != pop_.Security() || account.fingerprint != pop_.Fingerprint() ||
+         account.signIn != pop_.SignInKind()))
         pop_.Close();
     pop_.SetServer(account.host);
     pop_.SetUserName(account.userName);
     pop_.SetPassword(account.password);
+    pop_.SetSignIn(account.signIn);
+    pop_.SetMailboxNumber(account.slot);
     pop_.SetPipelining(account.pipelining);
     pop_.SetSecurity(account.security);
     pop_.SetFingerprint(account.fingerprint);

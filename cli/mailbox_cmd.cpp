@@ -29,6 +29,7 @@ int ListMailboxes(const Options& opts) {
         const MailboxAccount& a = t.slot(n);
         if (a.server.empty() && a.userName.empty()) continue;
         std::cout << n << "\t" << a.server << "\t" << a.userName << "\t" << SecurityName(a.security)
+                  << "\t" << PasswordSourceName(a.passwordSource)
                   << (n == t.defaultMailbox ? "\tdefault" : "") << "\n";
     }
     return kOk;
@@ -36,10 +37,13 @@ int ListMailboxes(const Options& opts) {
 
 struct SetArgs {
     int slot = 0;
-    std::string server, user;
+    std::optional<std::string> server, user;
     bool passwordStdin = false;
+    std::optional<std::string> passwordCommand;
+    bool movePassword = false;
     std::optional<std::string> security;
     std::optional<std::string> fingerprint;
+    std::optional<std::string> auth;
 };
 
 const std::map<std::string, ConnectionSecurity> kSecurityNames = {
@@ -48,21 +52,48 @@ const std::map<std::string, ConnectionSecurity> kSecurityNames = {
     {"starttls", ConnectionSecurity::StartTls},
 };
 
+int MovePassword(const Options& opts, int slot) {
+    SettingsStore store = SettingsStore::OpenUser(opts.Where());
+    const auto secrets = MakeDesktopSecretStore(false);
+    const std::string n = std::to_string(slot);
+    switch (MovePasswordToKeyring(store, *secrets, slot)) {
+        case MoveOutcome::Moved:
+        case MoveOutcome::AlreadyThere:
+            return kOk;
+        case MoveOutcome::NoPassword:
+            return Fail("Mailbox " + n + " has no password in the settings file to move");
+        case MoveOutcome::FromCommand:
+            return Fail("Mailbox " + n + " takes its password from a command");
+        case MoveOutcome::NoKeyring:
+            break;
+    }
+    return Fail(NoKeyringText(slot));
+}
+
 int SetMailbox(const Options& opts, const SetArgs& args) {
+    if (args.movePassword) return MovePassword(opts, args.slot);
     SettingsStore store = SettingsStore::OpenUser(opts.Where());
     MailboxTable t;
     readServerSettings(store, t);
-    MailboxAccount a = t.slot(args.slot);
-    a.server = args.server;
-    a.userName = args.user;
+    const MailboxAccount was = t.slot(args.slot);
+    MailboxAccount a = was;
+    a.server = *args.server;
+    a.userName = *args.user;
+    std::optional<std::string> typed;
     if (args.passwordStdin) {
         std::string line;
         std::getline(std::cin, line);
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
             line.pop_back();
-        a.password = line;
+        typed = line;
+    }
+    if (args.passwordCommand) {
+        a.passwordSource = PasswordSource::Command;
+        a.passwordCommand = *args.passwordCommand;
+        a.password.clear();
     }
     if (args.security) a.security = kSecurityNames.at(*args.security);
+    if (args.auth) a.signIn = *ParseSignIn(*args.auth);
     if (args.fingerprint) {
         if (args.fingerprint->empty()) {
             a.fingerprint.clear();
@@ -74,6 +105,27 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
     }
     if (!a.fingerprint.empty() && a.security == ConnectionSecurity::None)
         return Fail("A pinned fingerprint needs --security tls or starttls");
+    if (a.signIn == SignIn::XOAuth2 && a.security == ConnectionSecurity::None) {
+        std::cerr << "XOAUTH2 sign-in needs --security tls or starttls: a token never crosses a "
+                     "plain connection\n";
+        return kUsageError;
+    }
+    const std::unique_ptr<SecretStore> secrets = MakeDesktopSecretStore(false);
+    // A keyring item belongs to one server and user: a slot pointed
+    // elsewhere takes its password along.
+    const bool moved = a.server != was.server || a.userName != was.userName;
+    if (!typed && a.passwordSource == PasswordSource::Keyring && moved && !was.server.empty()) {
+        const SecretStore::Lookup old = secrets->Find(was.server, was.userName);
+        if (old.status == SecretStore::Status::Unavailable)
+            return Fail("No keyring answered: the password of mailbox " +
+                        std::to_string(args.slot) +
+                        " cannot go with the new server or user; give it with --password-stdin");
+        if (old.status == SecretStore::Status::Found) typed = old.secret;
+    }
+    if (typed) {
+        a.password = *typed;
+        a.passwordSource = PasswordSource::File;
+    }
     // Refuse before anything is written, so a bad slot never replaces a good one.
     if (auto bad = CheckAccountText(args.slot, a)) {
         std::cerr << bad->message << "\n";
@@ -81,7 +133,13 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
     }
     if (auto bad = CheckPasswordLength(args.slot, a)) return Fail(bad->message);
     if (auto bad = CheckMailboxSlot(args.slot, a)) return Fail(bad->message);
+    if (typed && !StoreSlotPassword(*secrets, a)) std::cerr << NoKeyringText(args.slot) << "\n";
     WriteMailboxSlot(store, args.slot, a);
+    // The old item would otherwise be left behind, or used again should
+    // the slot come back to that server.
+    if (was.passwordSource == PasswordSource::Keyring &&
+        (moved || a.passwordSource != PasswordSource::Keyring))
+        ForgetKeyringPassword(*secrets, was);
     return kOk;
 }
 
@@ -118,6 +176,11 @@ int ProbeMailbox(const Options& opts, const ProbeArgs& args) {
 
 int ClearMailbox(const Options& opts, int slot) {
     SettingsStore store = SettingsStore::OpenUser(opts.Where());
+    MailboxTable t;
+    readServerSettings(store, t);
+    if (!ForgetKeyringPassword(*MakeDesktopSecretStore(false), t.slot(slot)))
+        std::cerr << "No keyring answered: the keyring item of mailbox " << slot
+                  << " could not be removed\n";
     WriteMailboxSlot(store, slot, MailboxAccount{});
     return kOk;
 }
@@ -134,17 +197,35 @@ void RegisterMailboxCommands(CLI::App& app, Command& command) {
     CLI::App* mailbox = app.add_subcommand("mailbox", "List and change the twelve mailbox slots");
     mailbox->require_subcommand(1);
 
-    mailbox->add_subcommand("list", "One line per configured slot: number, server, user name")
+    mailbox
+        ->add_subcommand("list",
+                         "One line per configured slot: number, server, user name, security, "
+                         "where the password lives (keyring, file or command), and "
+                         "\"default\" for the default mailbox")
         ->callback([&command] { command = ListMailboxes; });
 
     auto setArgs = std::make_shared<SetArgs>();
     CLI::App* set = mailbox->add_subcommand("set", "Configure slot N");
     set->add_option("N", setArgs->slot, "Slot number")->required()->check(CLI::Range(1, 12));
-    set->add_option("--server", setArgs->server, "POP3 server host name")->required();
-    set->add_option("--user", setArgs->user, "User name (mailbox name)")->required();
-    set->add_flag("--password-stdin", setArgs->passwordStdin,
-                  "Read the password from the first line of standard input "
-                  "(without it the stored password is kept)");
+    auto* server = set->add_option("--server", setArgs->server, "POP3 server host name");
+    auto* user = set->add_option("--user", setArgs->user, "User name (mailbox name)");
+    auto* fromStdin = set->add_flag(
+        "--password-stdin", setArgs->passwordStdin,
+        "Read the password from the first line of standard input and keep it in the desktop's "
+        "keyring, or scrambled in the settings file when no keyring answers (without a "
+        "password option the stored password is kept)");
+    auto* fromCommand = set->add_option(
+        "--password-command", setArgs->passwordCommand,
+        "Run CMD through /bin/sh -c at each check and take the first line it prints as the "
+        "password or token (pass, secret-tool, an OAuth 2.0 token helper)");
+    fromCommand->excludes(fromStdin);
+    auto* move = set->add_flag("--move-password", setArgs->movePassword,
+                               "Move the slot's password from the settings file into the "
+                               "keyring (no other option)");
+    set->add_option("--auth", setArgs->auth,
+                    "Sign-in: user (USER and PASS) or xoauth2 (the password is an OAuth 2.0 "
+                    "access token; needs tls or starttls)")
+        ->check(CLI::IsMember({"user", "xoauth2"}));
     set->add_option("--security", setArgs->security,
                     "Connection security: none, tls (port 995 by default) or starttls "
                     "(without it the slot's choice is kept)")
@@ -152,7 +233,16 @@ void RegisterMailboxCommands(CLI::App& app, Command& command) {
     set->add_option("--fingerprint", setArgs->fingerprint,
                     "Accept only the server certificate with this SHA-256 fingerprint "
                     "(as 'mailbox probe' shows it; empty to remove)");
-    set->callback([&command, setArgs] {
+    set->callback([&command, setArgs, set, move, server, user] {
+        if (setArgs->movePassword) {
+            // Moving touches nothing but the password.
+            for (const CLI::Option* other : set->get_options())
+                if (other != move && other->get_name() != "N" && other->count() > 0)
+                    throw CLI::ExcludesError(move->get_name(), other->get_name());
+        } else {
+            for (const CLI::Option* required : {server, user})
+                if (required->count() == 0) throw CLI::RequiredError(required->get_name());
+        }
         command = [setArgs](const Options& o) { return SetMailbox(o, *setArgs); };
     });
 

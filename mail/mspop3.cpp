@@ -54,6 +54,34 @@ std::string Number(int pos) {
     return std::to_string(pos + 1);
 }
 
+std::string Base64(std::string_view data) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((data.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < data.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, data.size() - i);
+        std::uint32_t v = 0;
+        for (std::size_t k = 0; k < 3; ++k)
+            v = v << 8 | (k < n ? static_cast<unsigned char>(data[i + k]) : 0u);
+        for (std::size_t k = 0; k < 4; ++k)
+            out += k <= n ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
+    }
+    return out;
+}
+
+bool IsBase64(std::string_view text) {
+    if (text.size() % 4 != 0) return false;
+    const std::size_t pad = text.find('=');
+    if (pad != std::string_view::npos &&
+        (pad + 2 < text.size() || text.find_first_not_of('=', pad) != std::string_view::npos))
+        return false;
+    const std::string_view digits = text.substr(0, pad);
+    return digits.find_first_not_of(
+               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/") ==
+           std::string_view::npos;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- TmsCustomPOP
@@ -94,6 +122,7 @@ void TmsCustomPOP::Command(const std::string& line) {
 void TmsCustomPOP::Login() {
     ResetState();
     serverPipelines_ = false;
+    offersXOAuth2_ = false;
     Connect();
     linked_ = true;
     CheckReply(ReadReply());
@@ -105,6 +134,12 @@ void TmsCustomPOP::Login() {
             throw ServerError(LastReply());
         }
         StartTls();
+    }
+    if (signIn_ == SignIn::XOAuth2) {
+        SignInXOAuth2();
+        Command("STAT");
+        ParseStat();
+        return;
     }
     // After STLS: what the server offers may change with the upgrade.
     if (pipelining_) ReadCapabilities();
@@ -131,6 +166,52 @@ void TmsCustomPOP::Login() {
     ParseStat();
 }
 
+void TmsCustomPOP::FailSignIn(const std::string& what) {
+    Close();
+    const std::string mailbox = mailboxNumber_ > 0
+                                    ? "The server of mailbox " + std::to_string(mailboxNumber_)
+                                    : "The server";
+    throw ServerError(mailbox + " " + what);
+}
+
+void TmsCustomPOP::SignInXOAuth2() {
+    // After STLS, so that the list is the one of the secure session.
+    ReadCapabilities();
+    if (!offersXOAuth2_) FailSignIn("does not offer XOAUTH2 sign-in");
+    SendLine("AUTH XOAUTH2 " + Base64("user=" + userName_ +
+                                      "\x01"
+                                      "auth=Bearer " +
+                                      password_ + "\x01\x01"));
+    ReadReply();
+    const std::string reply = LastReply();
+    if (reply.rfind("+OK", 0) == 0) return;
+    if (reply.rfind("-", 0) == 0) {
+        Close();
+        throw ServerError(reply);
+    }
+    if (reply.empty()) {
+        Close();
+        throw ServerError(reply);  // closed instead of answering
+    }
+    // "+ " and the server's error document: an empty response ends the
+    // exchange, and the final reply is the refusal the user sees.
+    const bool continuation =
+        reply == "+" ||
+        (reply.rfind("+ ", 0) == 0 && IsBase64(TrimView(std::string_view(reply).substr(2))));
+    if (!continuation) {
+        if (reply[0] == '+') FailSignIn("sent a malformed XOAUTH2 challenge");
+        FailSignIn("answered the XOAUTH2 sign-in unexpectedly");
+    }
+    SendLine("");
+    ReadReply();
+    const std::string final = LastReply();
+    if (final.rfind("-", 0) == 0 || final.empty()) {
+        Close();
+        throw ServerError(final);
+    }
+    FailSignIn("answered the XOAUTH2 sign-in unexpectedly");
+}
+
 void TmsCustomPOP::ReadCapabilities() {
     // A capability list is a few lines; more is not one.
     constexpr std::size_t kMaxCapabilities = 65536;
@@ -145,7 +226,16 @@ void TmsCustomPOP::ReadCapabilities() {
         std::size_t end = block.find('\n', at);
         if (end == std::string::npos) end = block.size();
         const std::string_view line = TrimView(std::string_view(block).substr(at, end - at));
-        if (AsciiIEquals(line.substr(0, line.find(' ')), "PIPELINING")) serverPipelines_ = true;
+        const std::string_view name = line.substr(0, line.find(' '));
+        if (AsciiIEquals(name, "PIPELINING")) serverPipelines_ = true;
+        if (AsciiIEquals(name, "SASL")) {
+            for (std::string_view rest = line.substr(name.size()); !rest.empty();) {
+                rest = TrimView(rest);
+                const std::string_view mechanism = rest.substr(0, rest.find(' '));
+                if (AsciiIEquals(mechanism, "XOAUTH2")) offersXOAuth2_ = true;
+                rest = rest.substr(mechanism.size());
+            }
+        }
         at = end + 1;
     }
 }

@@ -17,6 +17,7 @@
 #include "base/error.h"
 #include "mail/agsocket.h"
 #include "mail/headers.h"
+#include "mail/popsettings.h"
 
 namespace kelvane {
 
@@ -52,6 +53,12 @@ class TmsCustomPOP : public TmsMailBase {
     const std::string& Password() const { return password_; }
     void SetPassword(std::string password) { password_ = std::move(password); }
 
+    // USER and PASS, or XOAUTH2 with Password() as the OAuth 2.0 token.
+    SignIn SignInKind() const { return signIn_; }
+    void SetSignIn(SignIn kind) { signIn_ = kind; }
+    // The slot number the sign-in errors name (0: none).
+    void SetMailboxNumber(int n) { mailboxNumber_ = n; }
+
     // Whether to ask for CAPA and pipeline when the server offers it (on by
     // default; off for servers that announce it and get it wrong).
     bool Pipelining() const { return pipelining_; }
@@ -77,7 +84,8 @@ class TmsCustomPOP : public TmsMailBase {
     void Open() override;
     void Close() override;
     // Connects, reads the greeting, upgrades with STLS when the security
-    // setting asks for it, sends USER and PASS, then STAT.
+    // setting asks for it, sends USER and PASS (or CAPA and AUTH XOAUTH2),
+    // then STAT.
     void Login() override;
     // QUIT; a refused QUIT leaves the connection open.
     void Logout() override;
@@ -123,9 +131,16 @@ class TmsCustomPOP : public TmsMailBase {
 
   private:
     void CheckReply(int code);
+    // CAPA, then AUTH XOAUTH2 with the initial response. Every failure
+    // closes the session; nothing falls back to USER and PASS.
+    void SignInXOAuth2();
+    [[noreturn]] void FailSignIn(const std::string& what);
 
     std::string userName_;
     std::string password_;
+    SignIn signIn_ = SignIn::UserPass;
+    int mailboxNumber_ = 0;
+    bool offersXOAuth2_ = false;
     int messageCount_ = -1;
     std::int64_t mailboxSize_ = -1;
     bool pipelining_ = true;

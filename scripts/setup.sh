@@ -7,7 +7,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           python3 dovecot-pop3d openssl libssl-dev locales
           qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
-          xvfb xauth fonts-dejavu-core imagemagick xdotool)
+          xvfb xauth fonts-dejavu-core imagemagick xdotool
+          libsecret-1-dev pkg-config gnome-keyring libsecret-tools dbus)
 
 missing=()
 for p in "${packages[@]}"; do

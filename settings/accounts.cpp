@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/error.h"
 #include "base/text.h"
 #include "settings/encrypt.h"
 #include "settings/keys.h"
+#include "settings/passwordcommand.h"
 
 namespace kelvane {
 
@@ -38,6 +40,60 @@ std::string FingerprintKey(int n) {
     return keys::FingerprintPrefix + std::to_string(n);
 }
 
+std::string PasswordStoreKey(int n) {
+    return keys::PasswordStorePrefix + std::to_string(n);
+}
+std::string PasswordCommandKey(int n) {
+    return keys::PasswordCommandPrefix + std::to_string(n);
+}
+std::string AuthKey(int n) {
+    return keys::AuthPrefix + std::to_string(n);
+}
+
+const char* PasswordSourceName(PasswordSource source) {
+    switch (source) {
+        case PasswordSource::Keyring:
+            return "keyring";
+        case PasswordSource::Command:
+            return "command";
+        default:
+            return "file";
+    }
+}
+
+std::optional<PasswordSource> ParsePasswordSource(std::string_view name) {
+    for (PasswordSource s :
+         {PasswordSource::File, PasswordSource::Keyring, PasswordSource::Command})
+        if (AsciiIEquals(TrimView(name), PasswordSourceName(s))) return s;
+    return std::nullopt;
+}
+
+const char* SignInName(SignIn signIn) {
+    return signIn == SignIn::XOAuth2 ? "xoauth2" : "user";
+}
+
+std::optional<SignIn> ParseSignIn(std::string_view name) {
+    for (SignIn s : {SignIn::UserPass, SignIn::XOAuth2})
+        if (AsciiIEquals(TrimView(name), SignInName(s))) return s;
+    return std::nullopt;
+}
+
+namespace {
+
+// A damaged entry reads as the file, where an earlier version kept every
+// password.
+PasswordSource ReadPasswordSource(const SettingsStore& user, int n) {
+    return ParsePasswordSource(user.ReadString(keys::ServerSection, PasswordStoreKey(n), ""))
+        .value_or(PasswordSource::File);
+}
+
+SignIn ReadSignIn(const SettingsStore& user, int n) {
+    return ParseSignIn(user.ReadString(keys::ServerSection, AuthKey(n), ""))
+        .value_or(SignIn::UserPass);
+}
+
+}  // namespace
+
 ConnectionSecurity ReadSecurity(const SettingsStore& user, int n) {
     const std::string stored = Trim(user.ReadString(keys::ServerSection, SecurityKey(n), ""));
     int32_t value = -1;
@@ -66,8 +122,14 @@ std::optional<SaveServerResult> CheckMailboxSlot(int n, const MailboxAccount& a)
         return SaveServerResult{false, n,
                                 Format("Mailbox %d %s has a blank server", n, a.userName.c_str()),
                                 AccountField::Server};
-    if (!a.server.empty() && !a.userName.empty() && a.password.empty())
+    // A keyring slot's password is in the keyring, not in the table.
+    const bool needs = !a.server.empty() && !a.userName.empty();
+    if (needs && a.passwordSource == PasswordSource::File && a.password.empty())
         return SaveServerResult{false, n, Format("Mailbox %d - there is no password set", n),
+                                AccountField::Password};
+    if (needs && a.passwordSource == PasswordSource::Command && IsBlankText(a.passwordCommand))
+        return SaveServerResult{false, n,
+                                Format("Mailbox %d - there is no password command set", n),
                                 AccountField::Password};
     return std::nullopt;
 }
@@ -100,8 +162,19 @@ void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& a) {
     user.Batch([&] {
         user.WriteString(keys::ServerSection, ServerKey(n), a.server);
         user.WriteString(keys::ServerSection, MailboxKey(n), a.userName);
+        // Only the file's password is written: a keyring slot's stays out.
+        const bool inFile = a.passwordSource == PasswordSource::File;
         user.WriteString(keys::ServerSection, PasswdKey(n),
-                         EncodeStoredPassword(ScrambleText(a.password, n)));
+                         EncodeStoredPassword(ScrambleText(inFile ? a.password : "", n)));
+        if (!inFile || user.Has(keys::ServerSection, PasswordStoreKey(n)))
+            user.WriteString(keys::ServerSection, PasswordStoreKey(n),
+                             PasswordSourceName(a.passwordSource));
+        const bool command = a.passwordSource == PasswordSource::Command;
+        if (command || user.Has(keys::ServerSection, PasswordCommandKey(n)))
+            user.WriteString(keys::ServerSection, PasswordCommandKey(n),
+                             command ? a.passwordCommand : "");
+        if (a.signIn != SignIn::UserPass || user.Has(keys::ServerSection, AuthKey(n)))
+            user.WriteString(keys::ServerSection, AuthKey(n), SignInName(a.signIn));
         // Stores written before these keys existed stay as they were.
         if (a.security != ConnectionSecurity::None || user.Has(keys::ServerSection, SecurityKey(n)))
             user.WriteInteger(keys::ServerSection, SecurityKey(n), static_cast<int>(a.security));
@@ -156,6 +229,10 @@ void readServerSettings(const SettingsStore& user, MailboxTable& table) {
         a.password = ReadPassword(user, n);
         a.security = ReadSecurity(user, n);
         a.fingerprint = user.ReadString(keys::ServerSection, FingerprintKey(n), "");
+        a.passwordSource = ReadPasswordSource(user, n);
+        a.passwordCommand = user.ReadString(keys::ServerSection, PasswordCommandKey(n), "");
+        a.signIn = ReadSignIn(user, n);
+        if (a.passwordSource != PasswordSource::File) a.password.clear();
     }
 }
 
@@ -163,7 +240,9 @@ PopSettings GetRemotePOPSettings(const SettingsStore& user, int n) {
     PopSettings p;
     p.host = user.ReadString(keys::ServerSection, ServerKey(n), "");
     p.userName = user.ReadString(keys::ServerSection, MailboxKey(n), "");
-    p.password = ReadPassword(user, n);
+    if (ReadPasswordSource(user, n) == PasswordSource::File) p.password = ReadPassword(user, n);
+    p.signIn = ReadSignIn(user, n);
+    p.slot = n;
     p.pipelining = keys::Read(user, keys::Pipelining);
     p.security = ReadSecurity(user, n);
     p.fingerprint = Trim(user.ReadString(keys::ServerSection, FingerprintKey(n), ""));
@@ -171,6 +250,73 @@ PopSettings GetRemotePOPSettings(const SettingsStore& user, int n) {
     // No limit at all would end every wait at once.
     p.timeOut = timeOut > 0 ? timeOut : keys::TimeOut.def;
     return p;
+}
+
+void FetchSlotPassword(const SettingsStore& user, int n, PopSettings& account,
+                       SecretStore& secrets) {
+    if (account.signIn == SignIn::XOAuth2 && account.security == ConnectionSecurity::None)
+        throw KelvaneError(
+            Format("Mailbox %d signs in with an OAuth 2.0 token, which never "
+                   "crosses a plain connection: choose tls or starttls",
+                   n));
+    switch (ReadPasswordSource(user, n)) {
+        case PasswordSource::File:
+            return;
+        case PasswordSource::Keyring: {
+            const SecretStore::Lookup found = secrets.Find(account.host, account.userName);
+            if (found.status == SecretStore::Status::Found) {
+                account.password = found.secret;
+                return;
+            }
+            if (found.status == SecretStore::Status::Missing)
+                throw KelvaneError(Format("The keyring holds no password for mailbox %d (%s on %s)",
+                                          n, account.userName.c_str(), account.host.c_str()));
+            throw KelvaneError(Format("No keyring answered for the password of mailbox %d: %s", n,
+                                      found.detail.c_str()));
+        }
+        case PasswordSource::Command: {
+            const std::string command =
+                user.ReadString(keys::ServerSection, PasswordCommandKey(n), "");
+            CommandSecret got = IsBlankText(command) ? CommandSecret{false, {}, "no command is set"}
+                                                     : RunPasswordCommand(command, account.timeOut);
+            if (!got.ok)
+                throw KelvaneError(
+                    Format("The password command of mailbox %d failed: %s", n, got.detail.c_str()));
+            account.password = std::move(got.secret);
+            return;
+        }
+    }
+}
+
+std::string NoKeyringText(int n) {
+    return Format("No keyring answered: the password of mailbox %d is kept in the settings file",
+                  n);
+}
+
+bool StoreSlotPassword(SecretStore& secrets, MailboxAccount& a, std::string* detail) {
+    std::string why;
+    const bool stored = secrets.Store(a.server, a.userName, a.password, why);
+    a.passwordSource = stored ? PasswordSource::Keyring : PasswordSource::File;
+    if (detail) *detail = why;
+    return stored;
+}
+
+MoveOutcome MovePasswordToKeyring(SettingsStore& user, SecretStore& secrets, int n) {
+    MailboxTable table;
+    readServerSettings(user, table);
+    MailboxAccount a = table.slot(n);
+    if (a.passwordSource == PasswordSource::Keyring) return MoveOutcome::AlreadyThere;
+    if (a.passwordSource == PasswordSource::Command) return MoveOutcome::FromCommand;
+    if (a.server.empty() || a.password.empty()) return MoveOutcome::NoPassword;
+    if (!StoreSlotPassword(secrets, a)) return MoveOutcome::NoKeyring;
+    // Written only once the keyring holds it: the file's copy is the last.
+    WriteMailboxSlot(user, n, a);
+    return MoveOutcome::Moved;
+}
+
+bool ForgetKeyringPassword(SecretStore& secrets, const MailboxAccount& was) {
+    if (was.passwordSource != PasswordSource::Keyring || was.server.empty()) return true;
+    return secrets.Remove(was.server, was.userName);
 }
 
 int serverToIndex(const MailboxTable& table, const std::string& host, const std::string& user) {

@@ -7,19 +7,31 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mail/popsettings.h"
+#include "settings/secretstore.h"
 #include "settings/settingsstore.h"
 
 namespace kelvane {
 
+// Where a slot's password comes from: scrambled in the settings file, the
+// desktop's keyring (item "server" = the slot's server text, "user" = its
+// user name), or the first line a command prints at each check.
+enum class PasswordSource { File, Keyring, Command };
+
 struct MailboxAccount {
     std::string server;  // empty: the slot is not in use
     std::string userName;
-    std::string password;  // in clear; scrambled only in the store
+    // In clear. Read from the store only for the file; a keyring slot's is
+    // here only while it is being saved.
+    std::string password;
     ConnectionSecurity security = ConnectionSecurity::None;
     std::string fingerprint = {};  // pinned server certificate, as stored
+    PasswordSource passwordSource = PasswordSource::File;
+    std::string passwordCommand = {};  // with PasswordSource::Command
+    SignIn signIn = SignIn::UserPass;
 };
 
 // The mailbox page of the general settings dialog: twelve rows and the
@@ -49,6 +61,16 @@ std::string MailboxKey(int n);
 std::string PasswdKey(int n);
 std::string SecurityKey(int n);
 std::string FingerprintKey(int n);
+std::string PasswordStoreKey(int n);
+std::string PasswordCommandKey(int n);
+std::string AuthKey(int n);
+
+// "file", "keyring", "command" as stored and listed; parsing ignores case.
+const char* PasswordSourceName(PasswordSource source);
+std::optional<PasswordSource> ParsePasswordSource(std::string_view name);
+// "user" (USER and PASS) and "xoauth2".
+const char* SignInName(SignIn signIn);
+std::optional<SignIn> ParseSignIn(std::string_view name);
 
 // The stored security choice: missing or "0" is none, "2" STLS; any other
 // value is TLS, so a damaged entry never turns into a plain login.
@@ -78,8 +100,35 @@ void WriteMailboxSlot(SettingsStore& user, int n, const MailboxAccount& account)
 void readServerSettings(const SettingsStore& user, MailboxTable& table);
 
 // Slot n as it is stored (never the dialog's unconfirmed edits), with the
-// wait limit of section General.
+// wait limit of section General. The password is the file's only: see
+// FetchSlotPassword.
 PopSettings GetRemotePOPSettings(const SettingsStore& user, int n);
+
+// Before a check connects: fills account.password from the keyring or the
+// password command of slot n (nothing to do for the file). Throws
+// KelvaneError with the text the user is shown, e.g. "The password command
+// of mailbox N failed: DETAIL", so that nothing is sent to the server. Also
+// refuses XOAUTH2 over a plain connection. Never changes the store.
+void FetchSlotPassword(const SettingsStore& user, int n, PopSettings& account,
+                       SecretStore& secrets);
+
+// Puts a typed password (a.password) where it is safest: the keyring when
+// one answers (a.passwordSource becomes Keyring), else the file (File);
+// detail then says why. The slot itself is written by WriteMailboxSlot.
+bool StoreSlotPassword(SecretStore& secrets, MailboxAccount& a, std::string* detail = {});
+
+// The stderr and dialog line for a password kept in the file because no
+// keyring took it.
+std::string NoKeyringText(int n);
+
+// Moves slot n's scrambled password into the keyring and empties PasswdN.
+// NoKeyring and the others leave the slot unchanged.
+enum class MoveOutcome { Moved, AlreadyThere, NoPassword, FromCommand, NoKeyring };
+MoveOutcome MovePasswordToKeyring(SettingsStore& user, SecretStore& secrets, int n);
+
+// Removes the keyring item of a slot that keeps its password there (before
+// the slot is emptied or points elsewhere). False when no keyring answered.
+bool ForgetKeyringPassword(SecretStore& secrets, const MailboxAccount& was);
 
 // The first slot whose server and user name equal host and user, case
 // ignored; 0 when none does.

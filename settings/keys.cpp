@@ -20,8 +20,11 @@ std::optional<std::string> UserStoreDefault(const std::string& section, const st
     for (const IntKey& k : {Minutes, RAS, Points, Which, TimeOut})
         if (Is(section, key, k.section, k.key)) return std::to_string(k.def);
     if (AsciiIEquals(section, ServerSection)) {
-        for (const char* prefix : {ServerPrefix, MailboxPrefix, PasswdPrefix, FingerprintPrefix})
+        for (const char* prefix :
+             {ServerPrefix, MailboxPrefix, PasswdPrefix, FingerprintPrefix, PasswordCommandPrefix})
             if (AsciiIStartsWith(key, prefix)) return std::string();
+        if (AsciiIStartsWith(key, PasswordStorePrefix)) return std::string("file");
+        if (AsciiIStartsWith(key, AuthPrefix)) return std::string("user");
         if (AsciiIStartsWith(key, SecurityPrefix)) return std::string("0");
     }
     return std::nullopt;

@@ -56,6 +56,11 @@ inline constexpr const char* MailboxPrefix = "Mailbox";
 inline constexpr const char* PasswdPrefix = "Passwd";
 inline constexpr const char* SecurityPrefix = "Security";        // "0" none, "1" TLS, "2" STLS
 inline constexpr const char* FingerprintPrefix = "Fingerprint";  // pinned SHA-256, or empty
+// Where PasswdN's password really lives: "file" (also when missing),
+// "keyring" or "command" (PasswordCommandN prints it).
+inline constexpr const char* PasswordStorePrefix = "PasswordStore";
+inline constexpr const char* PasswordCommandPrefix = "PasswordCommand";
+inline constexpr const char* AuthPrefix = "Auth";  // "user" (USER and PASS) or "xoauth2"
 inline constexpr int MailboxSlots = 12;
 
 // Per-user store: rule grid column widths, keys col0, col1, ...; -1 keeps

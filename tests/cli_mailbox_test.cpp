@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "support/fakeserver.h"
 #include "support/testdir.h"
 
 using kelvane::test::ReadFile;
@@ -20,11 +21,13 @@ TEST(CliMailbox, SetListClearNeverShowingThePassword) {
         {"mailbox", "set", "2", "--server", "pop.example.com", "--user", "bob", "--password-stdin"},
         home.path(), "s3cr3t-pw\r\nignored\n");
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "No keyring answered: the password of mailbox 2 is kept in the settings file\n");
     r = RunCli({"mailbox", "default", "2"}, home.path());
     ASSERT_EQ(r.status, 0) << r.err;
     r = RunCli({"mailbox", "list"}, home.path());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "2\tpop.example.com\tbob\tnone\tdefault\n");
+    EXPECT_EQ(r.out, "2\tpop.example.com\tbob\tnone\tfile\tdefault\n");
     std::string stored = ReadFile(home.path() + kStore);
     EXPECT_EQ(stored.find("s3cr3t"), std::string::npos);
     EXPECT_NE(stored.find("Server2=pop.example.com"), std::string::npos);
@@ -120,4 +123,58 @@ TEST(CliSettings, RefusesNamesThatCannotBeReadBack) {
         EXPECT_NE(r.err.find("cannot be stored"), std::string::npos) << r.err;
     }
     EXPECT_TRUE(ReadFile(home.path() + kStore).empty());
+}
+
+// Without a keyring (the tests' bus is not there) and with a password
+// command: what is stored, listed and refused, and a failing command that
+// ends the check before anything connects.
+TEST(CliMailbox, PasswordSourcesAndTokenSignIn) {
+    TempDir home;
+    kelvane::test::FakeServer srv;
+    auto r = RunCli({"mailbox", "set", "1", "--server", srv.Address(), "--user", "bob",
+                     "--password-command", "echo leaked-pw; exit 7", "--security", "starttls"},
+                    home.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    r = RunCli({"mailbox", "set", "2", "--server", "pop.x", "--user", "eve", "--password-stdin"},
+               home.path(), "pw\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(
+        RunCli({"mailbox", "list"}, home.path()).out,
+        "1\t" + srv.Address() + "\tbob\tstarttls\tcommand\tdefault\n2\tpop.x\teve\tnone\tfile\n");
+    const std::string stored = ReadFile(home.path() + kStore);
+
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } rows[] = {
+        {{"mailbox", "set", "3", "--server", "pop.x", "--user", "bob", "--password-command", "t",
+          "--auth", "xoauth2", "--security", "none"},
+         2,
+         "XOAUTH2 sign-in needs --security tls or starttls: a token never crosses a plain "
+         "connection\n"},
+        {{"mailbox", "set", "2", "--move-password"},
+         1,
+         "No keyring answered: the password of mailbox 2 is kept in the settings file\n"},
+        {{"mailbox", "set", "1", "--move-password"},
+         1,
+         "Mailbox 1 takes its password from a command\n"},
+        {{"mailbox", "set", "1", "--move-password", "--user", "x"}, 2, ""},
+        {{"--dir", home.path(), "check", "--mailbox", "1"},
+         1,
+         "The password command of mailbox 1 failed: exit status 7\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.args));
+        r = RunCli(row.args, home.path());
+        EXPECT_EQ(r.status, row.status) << r.err;
+        if (!row.err.empty()) {
+            EXPECT_EQ(r.err, row.err);
+        }
+        EXPECT_EQ(r.out.find("leaked"), std::string::npos);
+        EXPECT_EQ(r.err.find("leaked"), std::string::npos);
+    }
+    EXPECT_EQ(srv.Connections(), 0);
+    EXPECT_EQ(ReadFile(home.path() + kStore), stored);
 }

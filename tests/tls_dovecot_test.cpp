@@ -237,8 +237,8 @@ TEST(TlsCli, ProbePinCheck) {
     auto pin = slot;  // the security choice stays as it was
     pin.insert(pin.end(), {"--fingerprint", Server().Fingerprint()});
     ASSERT_EQ(cli(pin).status, 0);
-    EXPECT_EQ(cli({"mailbox", "list"}).out,
-              "1\t127.0.0.1:" + std::to_string(Server().TlsPort()) + "\ttls-cli\ttls\tdefault\n");
+    EXPECT_EQ(cli({"mailbox", "list"}).out, "1\t127.0.0.1:" + std::to_string(Server().TlsPort()) +
+                                                "\ttls-cli\ttls\tfile\tdefault\n");
     r = cli({"check"});
     EXPECT_EQ(r.status, 0) << r.err;
 }

@@ -360,6 +360,13 @@ void TfrmMain::btListClick() {
                 return;
             }
         }
+        // From the keyring or the password command, before anything
+        // connects; only a check started by hand may see an unlock prompt.
+        const SettingsStore user = SettingsStore::OpenUser(where_);
+        PopSettings account = GetRemotePOPSettings(user, currentMailbox_);
+        FetchSlotPassword(user, currentMailbox_, account,
+                          *MakeDesktopSecretStore(isVisible() && general_->ManualMode()));
+        pop_.SetPassword(account.password);
     } catch (const KelvaneError& e) {
         boxes_->Error(e.what());
         return;

@@ -60,6 +60,10 @@ RunResult RunCli(const std::vector<std::string>& args, const std::string& config
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
             close(fd);
         setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+        // Never the developer's own keyring: only the keyring test's
+        // private bus is kept.
+        if (!getenv("KELVANE_TEST_KEEP_BUS"))
+            setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kelvane-test-bus", 1);
         std::vector<char*> argv;
         std::string exe = KELVANE_CLI_PATH;
         argv.push_back(exe.data());

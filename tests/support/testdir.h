@@ -40,7 +40,9 @@ struct RunResult {
 };
 
 // Runs kelvane-cli with the arguments and standard input given, with
-// XDG_CONFIG_HOME set to configHome (so the per-user store is the test's).
+// XDG_CONFIG_HOME set to configHome (so the per-user store is the test's)
+// and a session bus that is not there (no keyring answers), unless
+// KELVANE_TEST_KEEP_BUS is set.
 // onStarted, when given, gets the process id as soon as the command runs.
 RunResult RunCli(const std::vector<std::string>& args, const std::string& configHome,
                  std::string_view input = {}, const std::function<void(int pid)>& onStarted = {});
