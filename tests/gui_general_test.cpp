@@ -32,6 +32,7 @@
 #include "settings/gui/mailboxpage.h"
 #include "settings/gui/which.h"
 #include "settings/keys.h"
+#include "support/fakesecrets.h"
 #include "support/guitest.h"
 #include "support/testdir.h"
 #include "ui/desktop.h"
@@ -67,6 +68,8 @@ struct FakeSound : ui::AlarmSound {
 };
 
 const std::string kPin = "AB:" + std::string(62, '0');
+// The choices of cbPasswordFrom and cbSignIn.
+constexpr int kKeyring = 0, kCommand = 2, kXOAuth2 = 1;
 const std::string kStoredPin = "ab" + std::string(62, '0');
 constexpr const char* kAbsent = "<absent>";
 
@@ -94,6 +97,7 @@ class GeneralDialogTest : public ::testing::Test {
         dialog->SetMessageBoxes(&boxes);
         dialog->SetDesktop(&desktop);
         dialog->SetSound(&sound);
+        dialog->SetSecretStore(&secrets);
         dialog->show();
     }
     std::string Stored(const char* section, const std::string& key) const {
@@ -109,12 +113,19 @@ class GeneralDialogTest : public ::testing::Test {
         Control<QLineEdit>(name)->setText(QString::fromStdString(text));
     }
     void Click(const char* name) { Control<QAbstractButton>(name)->click(); }
+    void Choose(const char* name, int index) { Control<QComboBox>(name)->setCurrentIndex(index); }
+    MailboxAccount StoredSlot(int n) const {
+        MailboxTable table;
+        readServerSettings(SettingsStore::OpenUser(where), table);
+        return table.slot(n);
+    }
 
     TempDir home, prog;
     Locations where{prog.path(), home.file("user.ini")};
     test::ScriptedBoxes boxes;
     FakeDesktop desktop;
     FakeSound sound;
+    test::FakeSecrets secrets;
     std::vector<std::string> asked;  // the file dialogs, title and filter
     std::unique_ptr<TfrmGeneral> dialog;
 };
@@ -184,6 +195,104 @@ TEST_F(GeneralDialogTest, ControlAndActionToWhatTheStoreHolds) {
          },
          {{"Server/Fingerprint1", kAbsent}},
          "cbSecurity1"},
+        {"a keyring slot: the typed password goes to the keyring, none into the file",
+         [&](T& t) {
+             t.Type("edServe2", "pop.two");
+             t.Type("edName2", "bob");
+             t.Choose("cbPasswordFrom2", kKeyring);
+             t.Type("edPass2", "pw2");
+             ok(t);
+             EXPECT_EQ(t.secrets.items, (decltype(t.secrets.items){{{"pop.two", "bob"}, "pw2"}}));
+             EXPECT_TRUE(t.Control<QLineEdit>("edPass2")->text().isEmpty());
+         },
+         {{"Server/Server2", "pop.two"},
+          {"Server/Passwd2", ""},
+          {"Server/PasswordStore2", "keyring"}}},
+        {"no keyring answers: the password stays in the file, and the user is told",
+         [&](T& t) {
+             t.secrets.answers = false;
+             t.Type("edServe2", "pop.two");
+             t.Type("edName2", "bob");
+             t.Choose("cbPasswordFrom2", kKeyring);
+             t.Type("edPass2", "pw2");
+             t.boxes.Expect("info", NoKeyringText(2));
+             ok(t);
+             EXPECT_EQ(t.StoredSlot(2).password, "pw2");
+         },
+         {{"Server/Server2", "pop.two"}, {"Server/PasswordStore2", kAbsent}}},
+        {"keyring chosen for a new slot with no password: refused",
+         [&](T& t) {
+             t.Type("edServe3", "pop.three");
+             t.Type("edName3", "cy");
+             t.Choose("cbPasswordFrom3", kKeyring);
+             t.boxes.Expect("error", "Mailbox 3 - there is no password set");
+             ok(t);
+         },
+         {{"Server/Server3", kAbsent}},
+         "edPass3"},
+        {"a password command with OAuth 2.0 sign-in over TLS",
+         [&](T& t) {
+             t.Type("edServe2", "pop.two");
+             t.Type("edName2", "bob");
+             t.Type("edPass2", "left over");
+             t.Choose("cbPasswordFrom2", kCommand);
+             EXPECT_TRUE(t.Control("edPassCommand2")->isVisible());
+             EXPECT_FALSE(t.Control("edPass2")->isVisible());
+             t.Type("edPassCommand2", "oama access bob");
+             t.Choose("cbSignIn2", kXOAuth2);
+             t.Choose("cbSecurity2", 1);
+             ok(t);
+         },
+         {{"Server/Passwd2", ""},
+          {"Server/PasswordStore2", "command"},
+          {"Server/PasswordCommand2", "oama access bob"},
+          {"Server/Auth2", "xoauth2"},
+          {"Server/Security2", "1"}}},
+        {"OAuth 2.0 sign-in over a plain connection: refused",
+         [&](T& t) {
+             t.Choose("cbSignIn1", kXOAuth2);
+             t.boxes.Expect("error",
+                            "Mailbox 1 - OAuth 2.0 sign-in (XOAUTH2) needs TLS or STARTTLS: a "
+                            "token never crosses a plain connection");
+             ok(t);
+         },
+         {{"Server/Auth1", kAbsent}},
+         "cbSecurity1"},
+        {"a keyring slot shows no password and takes its item to a renamed server",
+         [&](T& t) {
+             SettingsStore user = SettingsStore::OpenUser(t.where);
+             MailboxAccount a{"pop.two", "bob", ""};
+             a.passwordSource = PasswordSource::Keyring;
+             WriteMailboxSlot(user, 2, a);
+             t.secrets.items[{"pop.two", "bob"}] = "pw2";
+             t.dialog->ReadMailboxes();
+             EXPECT_EQ(t.secrets.calls, 0);
+             EXPECT_EQ(t.Control<QComboBox>("cbPasswordFrom2")->currentIndex(), kKeyring);
+             EXPECT_TRUE(t.Control<QLineEdit>("edPass2")->text().isEmpty());
+             t.Type("edServe2", "pop.two.example");
+             ok(t);
+             EXPECT_EQ(t.secrets.items,
+                       (decltype(t.secrets.items){{{"pop.two.example", "bob"}, "pw2"}}));
+         },
+         {{"Server/Server2", "pop.two.example"},
+          {"Server/Passwd2", ""},
+          {"Server/PasswordStore2", "keyring"}}},
+        {"renamed while no keyring answers: refused, the item cannot follow",
+         [&](T& t) {
+             SettingsStore user = SettingsStore::OpenUser(t.where);
+             MailboxAccount a{"pop.two", "bob", ""};
+             a.passwordSource = PasswordSource::Keyring;
+             WriteMailboxSlot(user, 2, a);
+             t.dialog->ReadMailboxes();
+             t.secrets.answers = false;
+             t.Type("edName2", "bobby");
+             t.boxes.Expect("error",
+                            "No keyring answered: the password of mailbox 2 cannot go with the "
+                            "new server or user; type it again");
+             ok(t);
+         },
+         {{"Server/Mailbox2", "bob"}},
+         "edPass2"},
         {"deleting without confirmation in automatic mode warns",
          [&](T& t) {
              t.Click("rbAuto");
@@ -290,6 +399,7 @@ TEST_F(GeneralDialogTest, ControlAndActionToWhatTheStoreHolds) {
             WriteMailboxSlot(user, 1, {"pop.one", "ann", "pw1"});
         }
         asked.clear();
+        secrets = test::FakeSecrets{};
         Open();
         row.act(*this);
         for (const auto& [where_key, value] : row.store) {

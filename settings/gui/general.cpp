@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <array>
 #include <cstdio>
 
 #include "base/error.h"
@@ -213,21 +214,56 @@ bool TfrmGeneral::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+void TfrmGeneral::Refuse(GeneralPage* page, const PageRefusal& refusal) {
+    pcGeneral->setCurrentWidget(page);
+    Boxes().Error(refusal.message);
+    refusal.focus->setFocus(Qt::OtherFocusReason);
+}
+
 void TfrmGeneral::btOKClick() {
     // Every page is checked before anything is written: a refused OK leaves
     // the store as it was, so Cancel after it loses nothing.
     GeneralSettings next = live_;
     for (GeneralPage* page : pages_) {
         if (auto refusal = page->Store(next)) {
-            pcGeneral->setCurrentWidget(page);
-            Boxes().Error(refusal->message);
-            refusal->focus->setFocus(Qt::OtherFocusReason);
+            Refuse(page, *refusal);
             return;
         }
+    }
+    std::array<bool, keys::MailboxSlots> toKeyring{};
+    MailboxTable was;
+    try {
+        // The slots as stored now, whatever changed them since they were shown.
+        readServerSettings(SettingsStore::OpenUser(where_), was);
+        for (int n = 1; n <= keys::MailboxSlots; ++n) {
+            MailboxAccount& a = next.table.slot(n);
+            const SlotPasswordStep step =
+                PrepareSlotPassword(n, Secrets(), was.slot(n), a, !a.password.empty());
+            if (step.refusal) {
+                SaveServerResult bad = *step.refusal;
+                bad.message += "; type it again";
+                Refuse(pgMailboxes, pgMailboxes->Refusal(bad));
+                return;
+            }
+            toKeyring[static_cast<std::size_t>(n - 1)] = step.toKeyring;
+        }
+    } catch (const KelvaneError& e) {
+        Boxes().Error(e.what());
+        return;
+    }
+    // Again once the keyring had its say: a keyring slot with nothing to keep
+    // needs a password.
+    if (const auto bad = next.Check()) {
+        Refuse(pgMailboxes, pgMailboxes->Refusal(*bad));
+        return;
     }
     if (next.kill && !killShown_ && next.automatic) Boxes().Warning(kOverDeleteWarning);
     if (next.sysTray != sysTrayShown_) Boxes().Information(kRestartText);
     next.NormalizeFingerprints();
+    for (int n = 1; n <= keys::MailboxSlots; ++n)
+        if (toKeyring[static_cast<std::size_t>(n - 1)] &&
+            !StoreSlotPassword(Secrets(), next.table.slot(n)))
+            Boxes().Information(NoKeyringText(n));
     try {
         SettingsStore user = SettingsStore::OpenUser(where_);
         next.Write(user, &stored_);
@@ -235,6 +271,12 @@ void TfrmGeneral::btOKClick() {
         // The dialog stays open with the user's choices; OK can be tried again.
         Boxes().Error(e.what());
         return;
+    }
+    for (int n = 1; n <= keys::MailboxSlots; ++n) {
+        MailboxAccount& a = next.table.slot(n);
+        ForgetReplacedKeyringPassword(Secrets(), was.slot(n), a);
+        // Never held by the dialog once stored.
+        if (a.passwordSource != PasswordSource::File) a.password.clear();
     }
     next.table.defaultMailbox = next.table.selected;
     stored_ = next;
@@ -254,6 +296,13 @@ void TfrmGeneral::reject() {
     LoadPages(s);
     StopTest();
     QDialog::reject();
+}
+
+SecretStore& TfrmGeneral::Secrets() {
+    if (secrets_) return *secrets_;
+    // Opened by hand, so the keyring may ask to be unlocked.
+    if (!ownSecrets_) ownSecrets_ = MakeDesktopSecretStore(true);
+    return *ownSecrets_;
 }
 
 ui::Desktop& TfrmGeneral::Desktop() {
