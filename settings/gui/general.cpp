@@ -230,26 +230,20 @@ void TfrmGeneral::btOKClick() {
             return;
         }
     }
+    // The slots as last read (on showing) or written: their keyring items.
+    const MailboxTable was = stored_.table;
     std::array<bool, keys::MailboxSlots> toKeyring{};
-    MailboxTable was;
-    try {
-        // The slots as stored now, whatever changed them since they were shown.
-        readServerSettings(SettingsStore::OpenUser(where_), was);
-        for (int n = 1; n <= keys::MailboxSlots; ++n) {
-            MailboxAccount& a = next.table.slot(n);
-            const SlotPasswordStep step =
-                PrepareSlotPassword(n, Secrets(), was.slot(n), a, !a.password.empty());
-            if (step.refusal) {
-                SaveServerResult bad = *step.refusal;
-                bad.message += "; type it again";
-                Refuse(pgMailboxes, pgMailboxes->Refusal(bad));
-                return;
-            }
-            toKeyring[static_cast<std::size_t>(n - 1)] = step.toKeyring;
+    for (int n = 1; n <= keys::MailboxSlots; ++n) {
+        MailboxAccount& a = next.table.slot(n);
+        const SlotPasswordStep step =
+            PrepareSlotPassword(n, Secrets(), was.slot(n), a, !a.password.empty());
+        if (step.refusal) {
+            SaveServerResult bad = *step.refusal;
+            bad.message += "; type it again";
+            Refuse(pgMailboxes, pgMailboxes->Refusal(bad));
+            return;
         }
-    } catch (const KelvaneError& e) {
-        Boxes().Error(e.what());
-        return;
+        toKeyring[static_cast<std::size_t>(n - 1)] = step.toKeyring;
     }
     // Again once the keyring had its say: a keyring slot with nothing to keep
     // needs a password.
