@@ -79,13 +79,13 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
     MailboxAccount a = was;
     a.server = *args.server;
     a.userName = *args.user;
-    std::optional<std::string> typed;
     if (args.passwordStdin) {
         std::string line;
         std::getline(std::cin, line);
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
             line.pop_back();
-        typed = line;
+        a.password = line;
+        a.passwordSource = PasswordSource::Keyring;
     }
     if (args.passwordCommand) {
         a.passwordSource = PasswordSource::Command;
@@ -111,21 +111,9 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
         return kUsageError;
     }
     const std::unique_ptr<SecretStore> secrets = MakeDesktopSecretStore(false);
-    // A keyring item belongs to one server and user: a slot pointed
-    // elsewhere takes its password along.
-    const bool moved = a.server != was.server || a.userName != was.userName;
-    if (!typed && a.passwordSource == PasswordSource::Keyring && moved && !was.server.empty()) {
-        const SecretStore::Lookup old = secrets->Find(was.server, was.userName);
-        if (old.status == SecretStore::Status::Unavailable)
-            return Fail("No keyring answered: the password of mailbox " +
-                        std::to_string(args.slot) +
-                        " cannot go with the new server or user; give it with --password-stdin");
-        if (old.status == SecretStore::Status::Found) typed = old.secret;
-    }
-    if (typed) {
-        a.password = *typed;
-        a.passwordSource = PasswordSource::File;
-    }
+    const SlotPasswordStep step =
+        PrepareSlotPassword(args.slot, *secrets, was, a, args.passwordStdin);
+    if (step.refusal) return Fail(step.refusal->message + "; give it with --password-stdin");
     // Refuse before anything is written, so a bad slot never replaces a good one.
     if (auto bad = CheckAccountText(args.slot, a)) {
         std::cerr << bad->message << "\n";
@@ -133,13 +121,10 @@ int SetMailbox(const Options& opts, const SetArgs& args) {
     }
     if (auto bad = CheckPasswordLength(args.slot, a)) return Fail(bad->message);
     if (auto bad = CheckMailboxSlot(args.slot, a)) return Fail(bad->message);
-    if (typed && !StoreSlotPassword(*secrets, a)) std::cerr << NoKeyringText(args.slot) << "\n";
+    if (step.toKeyring && !StoreSlotPassword(*secrets, a))
+        std::cerr << NoKeyringText(args.slot) << "\n";
     WriteMailboxSlot(store, args.slot, a);
-    // The old item would otherwise be left behind, or used again should
-    // the slot come back to that server.
-    if (was.passwordSource == PasswordSource::Keyring &&
-        (moved || a.passwordSource != PasswordSource::Keyring))
-        ForgetKeyringPassword(*secrets, was);
+    ForgetReplacedKeyringPassword(*secrets, was, a);
     return kOk;
 }
 

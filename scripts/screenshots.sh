@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under Xvfb: the main window with a filled
 # list (all four marks), the progress window and the header viewer, against
-# a small scripted POP3 server on the loopback interface. Needs a build (scripts/build.sh).
+# a small scripted POP3 server on the loopback interface; the general
+# settings' mailbox page and the subject grid from their window tests.
+# Needs a build (scripts/build.sh).
 #   scripts/screenshots.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -96,6 +98,9 @@ shoot_viewer() {
 shoot main-window 0 2
 shoot progress-window 0.6 2.6
 shoot_viewer
+# The mailbox page of the general settings, in the light and a dark palette.
+KELVANE_SCREENSHOTS=$out xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb \
+  build/tests/gui_general_test --gtest_filter='*Screenshots' >/dev/null
 echo "Screenshots in $out"
 
 # The spam settings' subject grid in a light and a dark palette.

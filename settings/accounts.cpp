@@ -319,6 +319,50 @@ bool ForgetKeyringPassword(SecretStore& secrets, const MailboxAccount& was) {
     return secrets.Remove(was.server, was.userName);
 }
 
+namespace {
+
+bool PointsElsewhere(const MailboxAccount& was, const MailboxAccount& now) {
+    return now.server != was.server || now.userName != was.userName;
+}
+
+}  // namespace
+
+SlotPasswordStep PrepareSlotPassword(int n, SecretStore& secrets, const MailboxAccount& was,
+                                     MailboxAccount& a, bool typed) {
+    SlotPasswordStep step;
+    if (a.passwordSource != PasswordSource::Keyring) return step;
+    const bool kept = was.passwordSource == PasswordSource::Keyring && !was.server.empty();
+    // A keyring item belongs to one server and user.
+    if (!typed && kept && PointsElsewhere(was, a)) {
+        const SecretStore::Lookup old = secrets.Find(was.server, was.userName);
+        if (old.status == SecretStore::Status::Unavailable) {
+            step.refusal = SaveServerResult{
+                false, n,
+                Format("No keyring answered: the password of mailbox %d cannot go with the new "
+                       "server or user",
+                       n),
+                AccountField::Password};
+            return step;
+        }
+        if (old.status == SecretStore::Status::Found) {
+            a.password = old.secret;
+            typed = true;
+        }
+    } else if (!typed && kept) {
+        return step;  // the stored item stays
+    }
+    a.passwordSource = PasswordSource::File;
+    step.toKeyring = typed;
+    return step;
+}
+
+void ForgetReplacedKeyringPassword(SecretStore& secrets, const MailboxAccount& was,
+                                   const MailboxAccount& now) {
+    if (was.passwordSource == PasswordSource::Keyring &&
+        (PointsElsewhere(was, now) || now.passwordSource != PasswordSource::Keyring))
+        ForgetKeyringPassword(secrets, was);
+}
+
 int serverToIndex(const MailboxTable& table, const std::string& host, const std::string& user) {
     for (int n = 1; n <= keys::MailboxSlots; ++n) {
         const MailboxAccount& a = table.slot(n);

@@ -130,6 +130,27 @@ MoveOutcome MovePasswordToKeyring(SettingsStore& user, SecretStore& secrets, int
 // the slot is emptied or points elsewhere). False when no keyring answered.
 bool ForgetKeyringPassword(SecretStore& secrets, const MailboxAccount& was);
 
+// The keyring side of saving slot n as edited (a) over the slot as stored
+// (was), before the checks; `mailbox set` and the dialog's OK share it.
+// a.passwordSource is the wanted one; typed: a.password was given. A
+// keyring slot pointed at another server or user with no password given
+// takes its old item's password along. A password bound for the keyring
+// counts as the file's until StoreSlotPassword has placed it (toKeyring),
+// and a keyring slot with nothing to keep counts as a file slot without a
+// password, so CheckMailboxSlot asks for one.
+struct SlotPasswordStep {
+    bool toKeyring = false;
+    // No keyring answered for the old item; the caller says how to give it.
+    std::optional<SaveServerResult> refusal;
+};
+SlotPasswordStep PrepareSlotPassword(int n, SecretStore& secrets, const MailboxAccount& was,
+                                     MailboxAccount& a, bool typed);
+// After the slot is written: removes the item was kept when now no longer
+// uses it, so it is neither left behind nor used again should the slot come
+// back to that server.
+void ForgetReplacedKeyringPassword(SecretStore& secrets, const MailboxAccount& was,
+                                   const MailboxAccount& now);
+
 // The first slot whose server and user name equal host and user, case
 // ignored; 0 when none does.
 int serverToIndex(const MailboxTable& table, const std::string& host, const std::string& user);

@@ -96,6 +96,16 @@ std::optional<SaveServerResult> CheckFingerprint(int n, const MailboxAccount& a)
     return std::nullopt;
 }
 
+// A token is as good as the password for as long as it lasts.
+std::optional<SaveServerResult> CheckSignIn(int n, const MailboxAccount& a) {
+    if (a.signIn != SignIn::XOAuth2 || a.security != ConnectionSecurity::None) return std::nullopt;
+    return SaveServerResult{false, n,
+                            "Mailbox " + std::to_string(n) +
+                                " - OAuth 2.0 sign-in (XOAUTH2) needs TLS or STARTTLS: a token "
+                                "never crosses a plain connection",
+                            AccountField::Security};
+}
+
 }  // namespace
 
 std::optional<SaveServerResult> GeneralSettings::Check() const {
@@ -105,6 +115,7 @@ std::optional<SaveServerResult> GeneralSettings::Check() const {
         if (!bad) bad = CheckAccountText(n, a);
         if (!bad) bad = CheckMailboxSlot(n, a);
         if (!bad) bad = CheckFingerprint(n, a);
+        if (!bad) bad = CheckSignIn(n, a);
         if (bad) return bad;
     }
     return std::nullopt;

@@ -6,16 +6,20 @@
 #include <sys/stat.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QtTest/QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -26,7 +30,9 @@
 #include "settings/gui/general.h"
 #include "settings/gui/generalpages.h"
 #include "settings/gui/mailboxpage.h"
+#include "settings/gui/which.h"
 #include "settings/keys.h"
+#include "support/fakesecrets.h"
 #include "support/guitest.h"
 #include "support/testdir.h"
 #include "ui/desktop.h"
@@ -63,6 +69,8 @@ struct FakeSound : ui::Sound {
 };
 
 const std::string kPin = "AB:" + std::string(62, '0');
+// The choices of cbPasswordFrom and cbSignIn.
+constexpr int kKeyring = 0, kCommand = 2, kXOAuth2 = 1;
 const std::string kStoredPin = "ab" + std::string(62, '0');
 constexpr const char* kAbsent = "<absent>";
 
@@ -90,6 +98,7 @@ class GeneralDialogTest : public ::testing::Test {
         dialog->SetMessageBoxes(&boxes);
         dialog->SetDesktop(&desktop);
         dialog->SetSound(&sound);
+        dialog->SetSecretStore(&secrets);
         dialog->show();
     }
     std::string Stored(const char* section, const std::string& key) const {
@@ -105,12 +114,19 @@ class GeneralDialogTest : public ::testing::Test {
         Control<QLineEdit>(name)->setText(QString::fromStdString(text));
     }
     void Click(const char* name) { Control<QAbstractButton>(name)->click(); }
+    void Choose(const char* name, int index) { Control<QComboBox>(name)->setCurrentIndex(index); }
+    MailboxAccount StoredSlot(int n) const {
+        MailboxTable table;
+        readServerSettings(SettingsStore::OpenUser(where), table);
+        return table.slot(n);
+    }
 
     TempDir home, prog;
     Locations where{prog.path(), home.file("user.ini")};
     test::ScriptedBoxes boxes;
     FakeDesktop desktop;
     FakeSound sound;
+    test::FakeSecrets secrets;
     std::vector<std::string> asked;  // the file dialogs, title and filter
     std::unique_ptr<TfrmGeneral> dialog;
 };
@@ -180,6 +196,104 @@ TEST_F(GeneralDialogTest, ControlAndActionToWhatTheStoreHolds) {
          },
          {{"Server/Fingerprint1", kAbsent}},
          "cbSecurity1"},
+        {"a keyring slot: the typed password goes to the keyring, none into the file",
+         [&](T& t) {
+             t.Type("edServe2", "pop.two");
+             t.Type("edName2", "bob");
+             t.Choose("cbPasswordFrom2", kKeyring);
+             t.Type("edPass2", "pw2");
+             ok(t);
+             EXPECT_EQ(t.secrets.items, (decltype(t.secrets.items){{{"pop.two", "bob"}, "pw2"}}));
+             EXPECT_TRUE(t.Control<QLineEdit>("edPass2")->text().isEmpty());
+         },
+         {{"Server/Server2", "pop.two"},
+          {"Server/Passwd2", ""},
+          {"Server/PasswordStore2", "keyring"}}},
+        {"no keyring answers: the password stays in the file, and the user is told",
+         [&](T& t) {
+             t.secrets.answers = false;
+             t.Type("edServe2", "pop.two");
+             t.Type("edName2", "bob");
+             t.Choose("cbPasswordFrom2", kKeyring);
+             t.Type("edPass2", "pw2");
+             t.boxes.Expect("info", NoKeyringText(2));
+             ok(t);
+             EXPECT_EQ(t.StoredSlot(2).password, "pw2");
+         },
+         {{"Server/Server2", "pop.two"}, {"Server/PasswordStore2", kAbsent}}},
+        {"keyring chosen for a new slot with no password: refused",
+         [&](T& t) {
+             t.Type("edServe3", "pop.three");
+             t.Type("edName3", "cy");
+             t.Choose("cbPasswordFrom3", kKeyring);
+             t.boxes.Expect("error", "Mailbox 3 - there is no password set");
+             ok(t);
+         },
+         {{"Server/Server3", kAbsent}},
+         "edPass3"},
+        {"a password command with OAuth 2.0 sign-in over TLS",
+         [&](T& t) {
+             t.Type("edServe2", "pop.two");
+             t.Type("edName2", "bob");
+             t.Type("edPass2", "left over");
+             t.Choose("cbPasswordFrom2", kCommand);
+             EXPECT_TRUE(t.Control("edPassCommand2")->isVisible());
+             EXPECT_FALSE(t.Control("edPass2")->isVisible());
+             t.Type("edPassCommand2", "oama access bob");
+             t.Choose("cbSignIn2", kXOAuth2);
+             t.Choose("cbSecurity2", 1);
+             ok(t);
+         },
+         {{"Server/Passwd2", ""},
+          {"Server/PasswordStore2", "command"},
+          {"Server/PasswordCommand2", "oama access bob"},
+          {"Server/Auth2", "xoauth2"},
+          {"Server/Security2", "1"}}},
+        {"OAuth 2.0 sign-in over a plain connection: refused",
+         [&](T& t) {
+             t.Choose("cbSignIn1", kXOAuth2);
+             t.boxes.Expect("error",
+                            "Mailbox 1 - OAuth 2.0 sign-in (XOAUTH2) needs TLS or STARTTLS: a "
+                            "token never crosses a plain connection");
+             ok(t);
+         },
+         {{"Server/Auth1", kAbsent}},
+         "cbSecurity1"},
+        {"a keyring slot shows no password and takes its item to a renamed server",
+         [&](T& t) {
+             SettingsStore user = SettingsStore::OpenUser(t.where);
+             MailboxAccount a{"pop.two", "bob", ""};
+             a.passwordSource = PasswordSource::Keyring;
+             WriteMailboxSlot(user, 2, a);
+             t.secrets.items[{"pop.two", "bob"}] = "pw2";
+             t.dialog->ReadMailboxes();
+             EXPECT_EQ(t.secrets.calls, 0);
+             EXPECT_EQ(t.Control<QComboBox>("cbPasswordFrom2")->currentIndex(), kKeyring);
+             EXPECT_TRUE(t.Control<QLineEdit>("edPass2")->text().isEmpty());
+             t.Type("edServe2", "pop.two.example");
+             ok(t);
+             EXPECT_EQ(t.secrets.items,
+                       (decltype(t.secrets.items){{{"pop.two.example", "bob"}, "pw2"}}));
+         },
+         {{"Server/Server2", "pop.two.example"},
+          {"Server/Passwd2", ""},
+          {"Server/PasswordStore2", "keyring"}}},
+        {"renamed while no keyring answers: refused, the item cannot follow",
+         [&](T& t) {
+             SettingsStore user = SettingsStore::OpenUser(t.where);
+             MailboxAccount a{"pop.two", "bob", ""};
+             a.passwordSource = PasswordSource::Keyring;
+             WriteMailboxSlot(user, 2, a);
+             t.dialog->ReadMailboxes();
+             t.secrets.answers = false;
+             t.Type("edName2", "bobby");
+             t.boxes.Expect("error",
+                            "No keyring answered: the password of mailbox 2 cannot go with the "
+                            "new server or user; type it again");
+             ok(t);
+         },
+         {{"Server/Mailbox2", "bob"}},
+         "edPass2"},
         {"deleting without confirmation in automatic mode warns",
          [&](T& t) {
              t.Click("rbAuto");
@@ -286,6 +400,7 @@ TEST_F(GeneralDialogTest, ControlAndActionToWhatTheStoreHolds) {
             WriteMailboxSlot(user, 1, {"pop.one", "ann", "pw1"});
         }
         asked.clear();
+        secrets = test::FakeSecrets{};
         Open();
         row.act(*this);
         for (const auto& [where_key, value] : row.store) {
@@ -339,6 +454,63 @@ TEST_F(GeneralDialogTest, LogFileSoundAndMailProgramButtons) {
     Click("btLaunchMail");
     EXPECT_EQ(desktop.calls, (std::vector<std::string>{"open " + prog.file("logfile.txt"),
                                                        "start mutt -f /my mail/box"}));
+
+    test::WriteFile(prog.file("Kelvane.hlp"), "<html></html>");
+    Click("btHelp");
+    EXPECT_TRUE(QString::fromStdString(desktop.calls.back()).endsWith("/Kelvane-help.html"));
+}
+
+// OK in the chooser with no entry (the current mailbox has no server) waits
+// for a choice, so a check never starts on a slot without a server.
+TEST(WhichMailbox, OkWithoutAnEntryWaitsForAChoice) {
+    MailboxTable table;
+    table.slot(1) = {"pop.one", "ann", "pw"};
+    table.slot(3) = {"pop.three", "cy", "pw"};
+    TfrmWhichMailbox chooser(table, 2);
+    chooser.show();
+    EXPECT_EQ(chooser.cbMailbox->currentIndex(), -1);
+    chooser.btOK->click();
+    EXPECT_TRUE(chooser.isVisible());
+    EXPECT_EQ(chooser.focusWidget(), chooser.cbMailbox);
+    chooser.cbMailbox->setCurrentIndex(1);
+    chooser.btOK->click();
+    EXPECT_EQ(chooser.result(), QDialog::Accepted);
+    EXPECT_EQ(chooser.Chosen(), 3);
+}
+
+// Not a test: scripts/screenshots.sh sets KELVANE_SCREENSHOTS to a folder and
+// gets the mailbox page in the light and a dark palette.
+TEST_F(GeneralDialogTest, Screenshots) {
+    const char* out = std::getenv("KELVANE_SCREENSHOTS");
+    if (!out) GTEST_SKIP() << "KELVANE_SCREENSHOTS not set";
+    SettingsStore user = SettingsStore::OpenUser(where);
+    WriteMailboxSlot(user, 2, {"pop.work.example", "ann.b", "pw", ConnectionSecurity::Tls, ""});
+    WriteMailboxSlot(
+        user, 3,
+        {"mail.home.lan", "ann", "pw", ConnectionSecurity::StartTls, std::string(64, 'c')});
+    QApplication::setStyle("Fusion");
+    const QPalette light = QApplication::style()->standardPalette();
+    QPalette dark = light;
+    for (auto [role, colour] : {std::pair{QPalette::Window, QColor(45, 45, 48)},
+                                {QPalette::WindowText, QColor(220, 220, 220)},
+                                {QPalette::Base, QColor(30, 30, 30)},
+                                {QPalette::AlternateBase, QColor(45, 45, 48)},
+                                {QPalette::Text, QColor(220, 220, 220)},
+                                {QPalette::Button, QColor(55, 55, 58)},
+                                {QPalette::ButtonText, QColor(220, 220, 220)},
+                                {QPalette::Highlight, QColor(42, 130, 218)},
+                                {QPalette::HighlightedText, Qt::white}})
+        dark.setColor(role, colour);
+    for (auto [name, palette] :
+         {std::pair{"general-mailboxes", light}, {"general-mailboxes-dark", dark}}) {
+        QApplication::setPalette(palette);
+        Open();
+        dialog->resize(900, 520);
+        Control<QLineEdit>("edServe2")->setFocus();
+        QTest::qWait(200);
+        ASSERT_TRUE(dialog->grab().save(QString(out) + "/" + name + ".png"));
+        dialog.reset();
+    }
 }
 
 // The pages follow the radio pair and cbKill; every control has a name a

@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <array>
 #include <cstdio>
 
 #include "base/error.h"
@@ -213,21 +214,50 @@ bool TfrmGeneral::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+void TfrmGeneral::Refuse(GeneralPage* page, const PageRefusal& refusal) {
+    pcGeneral->setCurrentWidget(page);
+    Boxes().Error(refusal.message);
+    refusal.focus->setFocus(Qt::OtherFocusReason);
+}
+
 void TfrmGeneral::btOKClick() {
     // Every page is checked before anything is written: a refused OK leaves
     // the store as it was, so Cancel after it loses nothing.
     GeneralSettings next = live_;
     for (GeneralPage* page : pages_) {
         if (auto refusal = page->Store(next)) {
-            pcGeneral->setCurrentWidget(page);
-            Boxes().Error(refusal->message);
-            refusal->focus->setFocus(Qt::OtherFocusReason);
+            Refuse(page, *refusal);
             return;
         }
+    }
+    // The slots as last read (on showing) or written: their keyring items.
+    const MailboxTable was = stored_.table;
+    std::array<bool, keys::MailboxSlots> toKeyring{};
+    for (int n = 1; n <= keys::MailboxSlots; ++n) {
+        MailboxAccount& a = next.table.slot(n);
+        const SlotPasswordStep step =
+            PrepareSlotPassword(n, Secrets(), was.slot(n), a, !a.password.empty());
+        if (step.refusal) {
+            SaveServerResult bad = *step.refusal;
+            bad.message += "; type it again";
+            Refuse(pgMailboxes, pgMailboxes->Refusal(bad));
+            return;
+        }
+        toKeyring[static_cast<std::size_t>(n - 1)] = step.toKeyring;
+    }
+    // Again once the keyring had its say: a keyring slot with nothing to keep
+    // needs a password.
+    if (const auto bad = next.Check()) {
+        Refuse(pgMailboxes, pgMailboxes->Refusal(*bad));
+        return;
     }
     if (next.kill && !killShown_ && next.automatic) Boxes().Warning(kOverDeleteWarning);
     if (next.sysTray != sysTrayShown_) Boxes().Information(kRestartText);
     next.NormalizeFingerprints();
+    for (int n = 1; n <= keys::MailboxSlots; ++n)
+        if (toKeyring[static_cast<std::size_t>(n - 1)] &&
+            !StoreSlotPassword(Secrets(), next.table.slot(n)))
+            Boxes().Information(NoKeyringText(n));
     try {
         SettingsStore user = SettingsStore::OpenUser(where_);
         next.Write(user, &stored_);
@@ -236,12 +266,19 @@ void TfrmGeneral::btOKClick() {
         Boxes().Error(e.what());
         return;
     }
+    for (int n = 1; n <= keys::MailboxSlots; ++n) {
+        MailboxAccount& a = next.table.slot(n);
+        ForgetReplacedKeyringPassword(Secrets(), was.slot(n), a);
+        // Never held by the dialog once stored.
+        if (a.passwordSource != PasswordSource::File) a.password.clear();
+    }
     next.table.defaultMailbox = next.table.selected;
     stored_ = next;
     live_ = next;
     pgMailboxes->Load(next);
     killShown_ = next.kill;
     sysTrayShown_ = next.sysTray;
+    StopTest();
     accept();
 }
 
@@ -251,9 +288,15 @@ void TfrmGeneral::reject() {
     stored_ = s;
     live_ = s;
     LoadPages(s);
-    if (sound_ && pgAutomatic->btTest->text() == "Stop") sound_->Stop();
-    pgAutomatic->btTest->setText("Test");
+    StopTest();
     QDialog::reject();
+}
+
+SecretStore& TfrmGeneral::Secrets() {
+    if (secrets_) return *secrets_;
+    // Opened by hand, so the keyring may ask to be unlocked.
+    if (!ownSecrets_) ownSecrets_ = MakeDesktopSecretStore(true);
+    return *ownSecrets_;
 }
 
 ui::Desktop& TfrmGeneral::Desktop() {
@@ -308,6 +351,11 @@ void TfrmGeneral::btTestClick() {
         test->setText("Test");
         if (exists && sound_) sound_->Stop();
     }
+}
+
+void TfrmGeneral::StopTest() {
+    // A looping test sound never outlives the dialog.
+    if (pgAutomatic->btTest->text() == "Stop") btTestClick();
 }
 
 void TfrmGeneral::btLaunchMailClick() {

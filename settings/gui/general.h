@@ -7,11 +7,13 @@
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "settings/generalsettings.h"
 #include "settings/mailclient.h"
+#include "settings/secretstore.h"
 #include "settings/settingsstore.h"
 #include "ui/messageboxes.h"
 
@@ -35,6 +37,7 @@ class LogfilePage;
 class MailboxesPage;
 class MailProgramPage;
 class StartUpPage;
+struct PageRefusal;
 
 inline constexpr const char* kOverDeleteWarning =
     "Just a warning that you selected to automatically delete marked messages without "
@@ -56,6 +59,9 @@ class TfrmGeneral : public QDialog {
     void SetMessageBoxes(ui::MessageBoxes* boxes) { boxes_ = boxes; }
     void SetDesktop(ui::Desktop* desktop) { desktop_ = desktop; }
     void SetSound(ui::Sound* sound) { sound_ = sound; }
+    // Where the mailbox passwords bound for the keyring go; without it the
+    // desktop's keyring, which may show its own unlock prompt.
+    void SetSecretStore(SecretStore* secrets) { secrets_ = secrets; }
     // The main window's launch action for "Launch mail program"; without it
     // the dialog starts the program itself.
     std::function<void()> OnLaunch;
@@ -114,10 +120,13 @@ class TfrmGeneral : public QDialog {
     void btClearClick();
     void btResetClick();
     void btTestClick();
+    void StopTest();
     void btLaunchMailClick();
     void btHelpClick();
     ui::MessageBoxes& Boxes() { return *boxes_; }
     ui::Desktop& Desktop();
+    SecretStore& Secrets();
+    void Refuse(GeneralPage* page, const PageRefusal& refusal);
 
     Locations where_;
     DesktopPlaces places_;
@@ -131,6 +140,8 @@ class TfrmGeneral : public QDialog {
     ui::MessageBoxes* boxes_ = &ownBoxes_;
     ui::Desktop* desktop_ = nullptr;
     ui::Sound* sound_ = nullptr;
+    SecretStore* secrets_ = nullptr;
+    std::unique_ptr<SecretStore> ownSecrets_;
 };
 
 }  // namespace kelvane

@@ -1,8 +1,10 @@
 #pragma once
 
 // The "Mailboxes" page: twelve rows of a radio button for the default
-// mailbox, the server, the user name, the password, the connection security
-// and the pinned certificate fingerprint.
+// mailbox, the server, the user name, where the password comes from (the
+// keyring, the settings file or a command), the password or the command,
+// the sign-in kind, the connection security and the pinned certificate
+// fingerprint.
 
 #include <array>
 
@@ -23,13 +25,20 @@ class MailboxesPage : public GeneralPage {
 
     // Sets the twelve rows and the radio button from a table.
     void LoadTable(const MailboxTable& table);
+    // A keyring slot's field stays empty: the stored password is never read
+    // into the dialog, and an empty field keeps it.
     void StoreTable(MailboxTable& table) const;
+    // The box text and the control to fix for a refused slot.
+    PageRefusal Refusal(const SaveServerResult& bad) const;
 
     struct MailboxRow {
         QRadioButton* rb;
         QLineEdit* edServe;
         QLineEdit* edName;
+        QComboBox* cbPasswordFrom;
         QLineEdit* edPass;
+        QLineEdit* edPassCommand;  // shown instead of edPass for a command
+        QComboBox* cbSignIn;
         QComboBox* cbSecurity;
         QLineEdit* edFingerprint;
     };
