@@ -24,6 +24,10 @@ const std::vector<GeneralKeyRow>& GeneralKeyRows() {
         {keys::SysTray, &G::sysTray},
         {keys::Pipelining, &G::pipelining},
         {keys::TimeOut, &G::timeOut},
+        {keys::KeepDeleted, &G::keepDeleted},
+        {keys::KeepDays, &G::keepDays},
+        {keys::KeepMaxKB, &G::keepMaxKB},
+        {keys::Notify, &G::notify},
     };
     return rows;
 }

@@ -31,6 +31,10 @@ struct GeneralSettings {
     bool sysTray = keys::SysTray.def;
     bool pipelining = keys::Pipelining.def;
     int timeOut = keys::TimeOut.def;
+    bool keepDeleted = keys::KeepDeleted.def;
+    int keepDays = keys::KeepDays.def;
+    int keepMaxKB = keys::KeepMaxKB.def;
+    bool notify = keys::Notify.def;
     MailboxTable table;
 
     // Every general key and the mailbox table; missing keys give their defaults.

@@ -71,6 +71,26 @@ class FakeSound : public ui::Sound {
     int stops = 0;
 };
 
+// The network as the test says; a postponed run starts when Online() is called.
+class FakeGate : public RunGate {
+  public:
+    bool MayRunNow() const override { return online; }
+    void Postpone() override { ++postponed; }
+    void SetNextRunDue(const QDateTime&) override {}
+    void Online() {
+        online = true;
+        if (postponed > 0 && onRunDue_) onRunDue_();
+    }
+    bool online = true;
+    int postponed = 0;
+};
+
+class FakeNotifier : public Notifier {
+  public:
+    void Show(const QString& body) override { shown.push_back(body.toStdString()); }
+    std::vector<std::string> shown;
+};
+
 struct Msg {
     std::string id, from, subject;
 };
@@ -119,6 +139,8 @@ class AutomaticTest : public ::testing::Test {
         Set(keys::Automatic, true);
         Set(keys::SysTray, true);
         Set(keys::Minutes, 10);
+        // These scripted deletions keep no copies; those have tests of their own.
+        Set(keys::KeepDeleted, false);
     }
     ~AutomaticTest() override { EXPECT_TRUE(boxes.Done()) << "a box told about was not shown"; }
     template <typename Key, typename Value>
@@ -145,6 +167,12 @@ class AutomaticTest : public ::testing::Test {
             return t;
         };
         platform.trayWaitMs = 0;
+        auto ownGate = std::make_unique<FakeGate>();
+        auto ownNotifier = std::make_unique<FakeNotifier>();
+        gate = ownGate.get();
+        notifier = ownNotifier.get();
+        platform.gate = std::move(ownGate);
+        platform.notifier = std::move(ownNotifier);
         main = std::make_unique<TfrmMain>(where, std::move(platform));
         main->FormCreate();
         auto* options = new TfrmOptionsMain(where, main.get());
@@ -163,6 +191,8 @@ class AutomaticTest : public ::testing::Test {
     FakeClock* clock = nullptr;
     FakeSound* sound = nullptr;
     FakeTray* tray = nullptr;
+    FakeGate* gate = nullptr;
+    FakeNotifier* notifier = nullptr;
 };
 
 TEST_F(AutomaticTest, CountdownFromTenRunsAtTheTenthTickAndStartsAgain) {
@@ -194,6 +224,28 @@ TEST_F(AutomaticTest, CountdownFromTenRunsAtTheTenthTickAndStartsAgain) {
     EXPECT_TRUE(clock->running);
     EXPECT_FALSE(main->isVisible()) << "an empty mailbox brings nothing up";
     EXPECT_NE(ReadFile(LogPath()).find("MAIL CHECK 0 msg(s) for \"bob\""), std::string::npos);
+    EXPECT_TRUE(notifier->shown.empty()) << "nothing happened, nothing to tell";
+}
+
+// Offline when the run falls due: no connection and no box, one log line;
+// the run comes once the network is back, and the countdown starts again.
+TEST_F(AutomaticTest, ARunFallingDueOfflineIsPostponedUntilTheNetworkIsBack) {
+    Set(keys::Minutes, 1);
+    FakeServer srv;
+    Session(srv, "bob", {kSpam});
+    Mailbox(1, srv.Address(), "bob");
+    Start();
+    gate->online = false;
+    clock->Tick();
+    EXPECT_EQ(srv.Connections(), 0);
+    EXPECT_EQ(gate->postponed, 1);
+    EXPECT_NE(ReadFile(LogPath()).find("Automatic check postponed: offline at "), std::string::npos);
+
+    gate->Online();
+    ASSERT_TRUE(srv.Finish()) << srv.Report();
+    EXPECT_EQ(main->Timer().Left(), 1);
+    ASSERT_EQ(notifier->shown.size(), 1u) << "the walk stopped at mail";
+    EXPECT_EQ(notifier->shown[0].rfind("1 message waiting in bob on ", 0), 0u) << notifier->shown[0];
 }
 
 // Mailboxes 1 and 3 live on one server. The walk stops at 3, which has mail;
@@ -257,6 +309,10 @@ TEST_F(AutomaticTest, WalkWithKillDeletesInEveryMailboxWithoutBringingTheWindowU
     EXPECT_TRUE(clock->running);
     // The last mailbox is empty now: the client holds the default one again.
     EXPECT_EQ(main->CurrentMailbox(), 1);
+    ASSERT_EQ(notifier->shown.size(), 1u) << "one notification for the whole walk";
+    EXPECT_NE(notifier->shown[0].find("1 junk message deleted from ann on "), std::string::npos)
+        << notifier->shown[0];
+    EXPECT_NE(notifier->shown[0].find("1 junk message deleted from bob on "), std::string::npos);
 }
 
 TEST_F(AutomaticTest, TheAlarmLoopsOnlyWithRepeatAndBeepsForAMissingFile) {

@@ -21,7 +21,7 @@ class QtTrayIcon : public TrayIcon {
   public:
     QtTrayIcon() {
         icon_.setToolTip("Kelvane");
-        icon_.setIcon(OwnIcon(Picture::Envelope));
+        icon_.setIcon(ApplicationIcon());
         frames_.setInterval(kFrameMs);
         QObject::connect(&frames_, &QTimer::timeout, [this] {
             frame_ = 1 - frame_;
@@ -41,7 +41,7 @@ class QtTrayIcon : public TrayIcon {
             frames_.start();
         } else {
             frames_.stop();
-            icon_.setIcon(OwnIcon(Picture::Envelope));
+            icon_.setIcon(ApplicationIcon());
         }
     }
     void ShowHammer() override {

@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "app/checkpolicy.h"
+#include "app/gui/desktopbus.h"
 #include "app/gui/messagemodel.h"
 #include "app/gui/optRetrieve.h"
 #include "app/viewers.h"
@@ -62,6 +63,7 @@ class TfrmMain::WalkReportView : public WalkReport {
   public:
     explicit WalkReportView(TfrmMain& w) : w_(w) {}
     void MailboxStarting(int slot, const PopSettings& account) override {
+        results.push_back({account.userName, account.host, 0, 0});
         w_.currentMailbox_ = slot;
         w_.ShowMailbox();
         if (w_.tray_) w_.tray_->SetMenuEnabled(false);
@@ -78,6 +80,7 @@ class TfrmMain::WalkReportView : public WalkReport {
     }
     void Deleted(int marked) override {
         deleting_ = true;
+        if (!results.empty()) results.back().deleted += marked;
         w_.Status(DeletedText(marked));
         if (w_.tray_) w_.tray_->SetHint(QString::number(marked) + " spams deleted");
     }
@@ -90,6 +93,7 @@ class TfrmMain::WalkReportView : public WalkReport {
         w_.ShowError(FailedMailboxText(text, w_.pop_.UserName(), w_.pop_.Server()));
     }
     bool mailLeft = false;  // a deletion left mail to read somewhere
+    std::vector<MailboxRunResult> results;  // what the notification tells
 
   private:
     TfrmMain& w_;
@@ -106,7 +110,12 @@ TfrmMain::TfrmMain(const Locations& where, Platform platform, QWidget* parent)
       log_([where] { return keys::Read(SettingsStore::OpenUser(where), keys::Logfile); }),
       platform_(std::move(platform)),
       countdown_(platform_.clock ? std::move(platform_.clock) : MakeMinuteClock()),
-      sound_(platform_.sound ? std::move(platform_.sound) : ui::MakeSound()) {
+      sound_(platform_.sound ? std::move(platform_.sound) : ui::MakeSound()),
+      gate_(platform_.gate ? std::move(platform_.gate)
+                           : std::make_unique<NetworkWatch>(DesktopBus(QDBusConnection::SystemBus))),
+      notifier_(platform_.notifier
+                    ? std::move(platform_.notifier)
+                    : std::make_unique<DesktopNotifier>(DesktopBus(QDBusConnection::SessionBus))) {
     setObjectName("TfrmMain");
     if (!platform_.makeTray) platform_.makeTray = [] { return ui::MakeTrayIcon(); };
     ui::InstallEventPump(pop_);
@@ -165,6 +174,7 @@ void TfrmMain::Connect() {
     connect(Exit1, &QAction::triggered, this, &TfrmMain::Exit1Click);
 
     countdown_.OnCaption = [this](const QString& caption) {
+        UpdateRunDue();
         setWindowTitle(caption);
         lblTitle->setText(caption);
         if (tray_) tray_->SetHint(caption);
@@ -174,7 +184,16 @@ void TfrmMain::Connect() {
         DisableAutomatic1->setChecked(!automatic);
         if (tray_) tray_->SetAnimated(automatic);
     };
-    countdown_.OnRun = [this] { AutomaticCheck(); };
+    countdown_.OnRun = [this] { AutomaticCheckDue(); };
+    gate_->SetOnRunDue([this] {
+        AutomaticCheck();
+        countdown_.Reset();
+        countdown_.UpdateAutomaticCaptions(countdown_.Automatic(), countdown_.Interval());
+    });
+    notifier_->SetOnActivated([this] {
+        StopAlarm();
+        RestoreOrRaise();
+    });
 }
 
 void TfrmMain::ReadSettings() {
@@ -474,6 +493,24 @@ void TfrmMain::ShowError(const std::string& text) {
 
 // ---------------------------------------------------------------- automatic mode
 
+void TfrmMain::UpdateRunDue() {
+    if (!gate_) return;
+    gate_->SetNextRunDue(countdown_.Automatic()
+                             ? QDateTime::currentDateTime().addSecs(60LL * countdown_.Left())
+                             : QDateTime());
+}
+
+void TfrmMain::AutomaticCheckDue() {
+    if (!gate_->MayRunNow()) {
+        // Offline: no connection attempt and no error box; the run starts
+        // once the network is back.
+        log_.LogAutomaticPostponed();
+        gate_->Postpone();
+        return;
+    }
+    AutomaticCheck();
+}
+
 void TfrmMain::AutomaticCheck() {
     if (Busy() || !check_) return;
     auto pause = countdown_.Pause();
@@ -509,10 +546,13 @@ void TfrmMain::AutomaticCheck() {
         countdown_.OnCaption(ui::DisplayText("MailBox " + pop_.UserName() + " - " +
                                              std::to_string(list_.Count()) + " messages"));
         Label1->hide();
+        if (!report.results.empty()) report.results.back().waiting = int(list_.Count());
+        Notify(report.results);
         RestoreOrRaise();
         if (settings_.alarm) playAlarmSound(true);
         return;
     }
+    if (!canceled_) Notify(report.results);
     // The caption counts again, and the tray hint with it.
     countdown_.UpdateAutomaticCaptions(settings_.automatic, countdown_.Interval());
     if (report.mailLeft && settings_.launch && isVisible()) btLaunchClick();
@@ -525,6 +565,17 @@ void TfrmMain::AutomaticCheck() {
             Status(e.what());
         }
     }
+}
+
+void TfrmMain::Notify(const std::vector<MailboxRunResult>& results) {
+    const std::string text = RunNoticeText(results);
+    if (text.empty()) return;
+    try {
+        if (!keys::Read(SettingsStore::OpenUser(where_), keys::Notify)) return;
+    } catch (const KelvaneError&) {
+        return;  // a store that cannot be read says so elsewhere
+    }
+    notifier_->Show(ui::DisplayText(text));
 }
 
 void TfrmMain::EnableAutomatic1Click(bool on) {
@@ -882,7 +933,7 @@ void TfrmMain::btAboutClick() {
     auto pause = countdown_.Pause();
     StopAlarm();
     QMessageBox about(QMessageBox::NoIcon, "About Kelvane",
-                      "Kelvane 0.1\n\nA junk-mail filter for POP3 mailboxes: it reads only the "
+                      "Kelvane " KELVANE_VERSION "\n\nA junk-mail filter for POP3 mailboxes: it reads only the "
                       "headers of waiting mail and deletes the junk on the server.",
                       QMessageBox::Ok, this);
     about.setTextFormat(Qt::PlainText);

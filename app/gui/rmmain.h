@@ -17,8 +17,11 @@
 #include "app/checkrun.h"
 #include "app/gui/countdown.h"
 #include "app/gui/mainsettings.h"
+#include "app/gui/networkwatch.h"
+#include "app/gui/notifier.h"
 #include "app/gui/rmmainform.h"
 #include "app/messagelist.h"
+#include "app/runnotice.h"
 #include "mail/mspop3.h"
 #include "settings/settingsstore.h"
 #include "ui/messageboxes.h"
@@ -41,6 +44,10 @@ class TfrmMain : public QMainWindow, public TfrmMainForm, private CheckView {
         std::unique_ptr<MinuteClock> clock;
         std::function<std::unique_ptr<ui::TrayIcon>()> makeTray;
         std::unique_ptr<ui::Sound> sound;
+        // Whether an unattended run may start (network, sleep); the desktop
+        // notifications after one.
+        std::unique_ptr<RunGate> gate;
+        std::unique_ptr<Notifier> notifier;
         // How long to wait for the desktop's tray host at start (ms).
         int trayWaitMs = 30000;
     };
@@ -77,6 +84,12 @@ class TfrmMain : public QMainWindow, public TfrmMainForm, private CheckView {
     void enableAllButtons();
     // The unattended walk over every mailbox, when the countdown ends.
     void AutomaticCheck();
+    // The countdown ran out: the walk, or its postponement while offline.
+    void AutomaticCheckDue();
+    // Tells the gate when the next unattended run falls due.
+    void UpdateRunDue();
+    // One desktop notification of what an unattended walk did, when on.
+    void Notify(const std::vector<MailboxRunResult>& results);
     // Both tray items "Enable automatic check" and "Disable automatic check".
     void EnableAutomatic1Click(bool on);
     void playAlarmSound(bool play);
@@ -164,6 +177,8 @@ class TfrmMain : public QMainWindow, public TfrmMainForm, private CheckView {
     Countdown countdown_;
     std::unique_ptr<ui::Sound> sound_;
     std::unique_ptr<ui::TrayIcon> tray_;
+    std::unique_ptr<RunGate> gate_;
+    std::unique_ptr<Notifier> notifier_;
     MainSettings settings_;
 
     int currentMailbox_ = 1;

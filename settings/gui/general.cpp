@@ -18,8 +18,10 @@
 #include <cstdio>
 
 #include "base/error.h"
+#include "base/fileio.h"
 #include "base/text.h"
 #include "mail/agras.h"
+#include "settings/autostart.h"
 #include "settings/gui/generalpages.h"
 #include "settings/gui/mailboxpage.h"
 #include "settings/keys.h"
@@ -197,6 +199,8 @@ void TfrmGeneral::showEvent(QShowEvent* event) {
             if (page != pgMailboxes) page->Load(s);
         killShown_ = s.kill;
         sysTrayShown_ = s.sysTray;
+        autostartShown_ = AutostartEnabled();
+        pgStartUp->cbAutostart->setChecked(autostartShown_);
         if (newUser_) {
             newUser_ = false;
             if (AddFirstRunRule) AddFirstRunRule(s.table);
@@ -266,6 +270,16 @@ void TfrmGeneral::btOKClick() {
         Boxes().Error(e.what());
         return;
     }
+    // The autostart entry is the desktop's file, not a key: touched only
+    // when the user changed the box.
+    if (const bool on = pgStartUp->cbAutostart->isChecked(); on != autostartShown_) {
+        try {
+            SetAutostart(on, AutostartProgram(ExecutableFolder()));
+            autostartShown_ = on;
+        } catch (const KelvaneError& e) {
+            Boxes().Error(e.what());
+        }
+    }
     for (int n = 1; n <= keys::MailboxSlots; ++n) {
         MailboxAccount& a = next.table.slot(n);
         ForgetReplacedKeyringPassword(Secrets(), was.slot(n), a);
@@ -288,6 +302,7 @@ void TfrmGeneral::reject() {
     stored_ = s;
     live_ = s;
     LoadPages(s);
+    pgStartUp->cbAutostart->setChecked(autostartShown_);
     StopTest();
     QDialog::reject();
 }

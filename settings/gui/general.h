@@ -134,6 +134,7 @@ class TfrmGeneral : public QDialog {
     mutable GeneralSettings live_;
     GeneralSettings stored_;  // as last read from or written to the store
     bool killShown_ = false;
+    bool autostartShown_ = false;  // the desktop's autostart entry on showing
     bool sysTrayShown_ = false;
     bool newUser_ = false;
     ui::QtMessageBoxes ownBoxes_{this};

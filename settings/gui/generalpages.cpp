@@ -240,11 +240,19 @@ StartUpPage::StartUpPage(QWidget* parent) : GeneralPage("pgStartUp", "Start Up",
         "the icon in the system tray. Right-click the icon to open Kelvane. This is meant for "
         "checking e-mail in the background. The change takes effect the next time Kelvane is "
         "launched.");
+    // Not a setting of the store: the desktop's autostart entry itself.
+    cbAutostart = ui::MakeCheckBox(this, "cbAutostart", "Start Kelvane when I log in");
+    cbNotify = ui::MakeCheckBox(this, "cbNotify",
+                                "Tell me through the desktop's notifications what an unattended "
+                                "check deleted or found");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(cbSysTray);
     layout->addWidget(text);
+    layout->addSpacing(12);
+    layout->addWidget(cbAutostart);
+    layout->addWidget(cbNotify);
     layout->addStretch();
-    bindings_ = {{"cbSysTray", &GeneralSettings::sysTray}};
+    bindings_ = {{"cbSysTray", &GeneralSettings::sysTray}, {"cbNotify", &GeneralSettings::notify}};
 }
 
 // ---------------------------------------------------------------- Logfile
@@ -267,6 +275,21 @@ LogfilePage::LogfilePage(QWidget* parent) : GeneralPage("pgLogfile", "Logfile", 
     edCount->setFont(bold);
     auto* upTillNow = new QLabel("Spams have been deleted up till now", this);
     btReset = ui::MakeButton(this, "btReset", "&Reset counter");
+    cbKeepDeleted =
+        ui::MakeCheckBox(this, "cbKeepDeleted", "Keep a copy of every deleted message (Deleted)");
+    auto* daysLabel = new QLabel("Keep the copies for", this);
+    nKeepDays = ui::MakeSpinBox(this, "nKeepDays", "Days to keep the copies", 0, 3650);
+    daysLabel->setBuddy(nKeepDays);
+    auto* days = new QLabel("days (0: for ever)", this);
+    auto* sizeLabel = new QLabel("Keep only the header of messages larger than", this);
+    nKeepMaxKB = ui::MakeSpinBox(this, "nKeepMaxKB", "Largest message kept whole, in KiB", 0,
+                                 1024 * 1024);
+    sizeLabel->setBuddy(nKeepMaxKB);
+    auto* kib = new QLabel("KiB", this);
+    connect(cbKeepDeleted, &QCheckBox::toggled, this, [this](bool on) {
+        nKeepDays->setEnabled(on);
+        nKeepMaxKB->setEnabled(on);
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(caption);
@@ -276,10 +299,16 @@ LogfilePage::LogfilePage(QWidget* parent) : GeneralPage("pgLogfile", "Logfile", 
     layout->addSpacing(12);
     layout->addLayout(Row({edCount, upTillNow}, true));
     layout->addLayout(Row({btReset}, true));
+    layout->addSpacing(12);
+    layout->addWidget(cbKeepDeleted);
+    layout->addLayout(Row({daysLabel, nKeepDays, days}, true));
+    layout->addLayout(Row({sizeLabel, nKeepMaxKB, kib}, true));
     layout->addStretch();
 
     using G = GeneralSettings;
-    bindings_ = {{"Edit1", &G::logfile}, {"edCount", &G::count}};
+    bindings_ = {{"Edit1", &G::logfile},        {"edCount", &G::count},
+                 {"cbKeepDeleted", &G::keepDeleted}, {"nKeepDays", &G::keepDays},
+                 {"nKeepMaxKB", &G::keepMaxKB}};
 }
 
 // ---------------------------------------------------------------- Mail program

@@ -95,6 +95,8 @@ class StartUpPage : public GeneralPage {
   public:
     explicit StartUpPage(QWidget* parent);
     QCheckBox* cbSysTray;
+    QCheckBox* cbAutostart;
+    QCheckBox* cbNotify;
 };
 
 class LogfilePage : public GeneralPage {
@@ -107,6 +109,9 @@ class LogfilePage : public GeneralPage {
     QPushButton* btClear;
     QLabel* edCount;
     QPushButton* btReset;
+    QCheckBox* cbKeepDeleted;
+    QSpinBox* nKeepDays;
+    QSpinBox* nKeepMaxKB;
 };
 
 class MailProgramPage : public GeneralPage {
