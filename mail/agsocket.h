@@ -148,9 +148,11 @@ class TagSocket {
     // Appends a block up to and including its terminating "." line, exactly
     // as received (dot-stuffing kept). expectedSize < 1 when unknown. A
     // block of more than limit bytes closes the connection and raises
-    // "Reply too large", so a hostile server cannot take all memory.
-    void ReadData(std::string& stream, std::int64_t expectedSize = -1,
-                  std::size_t limit = kMaxBlock);
+    // "Reply too large", so a hostile server cannot take all memory. Only
+    // the first keep bytes are appended, the rest is read and dropped.
+    // Returns the bytes of the whole block.
+    std::size_t ReadData(std::string& stream, std::int64_t expectedSize = -1,
+                         std::size_t limit = kMaxBlock, std::size_t keep = SIZE_MAX);
 
     // For commands sent ahead of their replies: writes from the front of out
     // whenever the socket takes bytes, and returns as soon as bytes have

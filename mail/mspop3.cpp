@@ -71,7 +71,20 @@ bool StartsWithReply(std::string_view block) {
 // the longest id (70 bytes) a line is no listing.
 constexpr std::size_t kMaxUidLine = 128;
 
+// The record's header lines from a TOP block of total bytes whose first
+// bytes are block.
+void KeepHeaders(TmsRemoteInfoItem& item, const std::string& block, std::size_t total,
+                 std::size_t keep) {
+    item.HeaderKeep = keep;
+    item.HeadersCut = !LoadHeaderBlock(item.Headers, block, total == block.size(), keep);
+}
+
 }  // namespace
+
+std::size_t TmsCustomPOP::HeaderKeepFor(std::size_t spent) {
+    const std::size_t left = spent < kKeepHeadersTotal ? kKeepHeadersTotal - spent : 0;
+    return std::clamp(left, kKeepHeaderSmall, kKeepHeaderBlock);
+}
 
 std::string OutOfStepText(std::string_view server) {
     return "The replies of " + std::string(server) + " are out of step";
@@ -284,14 +297,13 @@ void TmsCustomPOP::RaiseOutOfStep() {
     RaiseAndClose(kErrOutOfStep, OutOfStepText(Server()));
 }
 
-void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
+void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item, std::size_t keep) {
     item.UniqueId = UniqueIdAt(pos);
     item.Size = ListSize(pos);
     Command("TOP " + Number(pos) + " 1");
     std::string block;
-    ReadData(block, -1, headerLimit_);
-    item.Headers.LoadFromText(block);
-    CutHeadersAtBody(item.Headers);
+    const std::size_t total = ReadData(block, -1, headerLimit_, keep);
+    KeepHeaders(item, block, total, keep);
 }
 
 bool TmsCustomPOP::SendInfoCommands(Pipeline& pipe, int pos) {
@@ -302,7 +314,7 @@ bool TmsCustomPOP::SendInfoCommands(Pipeline& pipe, int pos) {
     return true;
 }
 
-void TmsCustomPOP::ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item) {
+void TmsCustomPOP::ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item, std::size_t keep) {
     // A reply that went missing or came twice would shift every later
     // record onto the wrong message: each reply must fit its command.
     CheckReply(ReadInStep(pipe));
@@ -311,10 +323,9 @@ void TmsCustomPOP::ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item) {
     item.Size = ListedSize(LastReply());
     CheckReply(ReadInStep(pipe));
     std::string block;
-    pipe.ReadData(block, headerLimit_);
+    const std::size_t total = pipe.ReadData(block, headerLimit_, keep);
     if (StartsWithReply(block)) RaiseOutOfStep();
-    item.Headers.LoadFromText(block);
-    CutHeadersAtBody(item.Headers);
+    KeepHeaders(item, block, total, keep);
 }
 
 void TmsCustomPOP::Delete(int pos) {
@@ -348,9 +359,11 @@ void TmsRemotePOP::UpdateInfo() {
         UpdateInfoPipelined();
     } else {
         if (UniqueIdsWanted()) ReadUniqueIds();
+        std::size_t spent = 0;
         for (int pos = 0; pos < MessageCount(); ++pos) {
             auto item = std::make_unique<TmsRemoteInfoItem>();
-            GetInfo(pos, *item);
+            GetInfo(pos, *item, HeaderKeepFor(spent));
+            spent += HeaderCost(item->Headers);
             info_.Add(std::move(item));
             if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
         }
@@ -367,6 +380,7 @@ void TmsRemotePOP::UpdateInfoPipelined() {
     int sent = 0;
     bool uidl = UniqueIdsWanted();
     if (uidl) pipe.Send("UIDL", true);
+    std::size_t spent = 0;
     try {
         for (int pos = 0; pos < count; ++pos) {
             while (sent < count && SendInfoCommands(pipe, sent))
@@ -374,7 +388,8 @@ void TmsRemotePOP::UpdateInfoPipelined() {
             if (uidl) ReadUniqueIds(pipe);
             uidl = false;
             auto item = std::make_unique<TmsRemoteInfoItem>();
-            ReadInfo(pipe, pos, *item);
+            ReadInfo(pipe, pos, *item, HeaderKeepFor(spent));
+            spent += HeaderCost(item->Headers);
             info_.Add(std::move(item));
             if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
         }
@@ -403,8 +418,13 @@ void TmsRemotePOP::ClearMarks(int pos) {
 
 void TmsRemotePOP::VerifySame(int pos) {
     TmsRemoteInfoItem now;
-    GetInfo(pos, now);
+    GetInfo(pos, now, KeepOf(pos));
     CheckSame(pos, now, false);
+}
+
+std::size_t TmsRemotePOP::KeepOf(int pos) const {
+    const std::size_t keep = info_.Item(static_cast<std::size_t>(pos)).HeaderKeep;
+    return keep > 0 ? keep : kKeepHeaderBlock;
 }
 
 void TmsRemotePOP::CheckSame(int pos, const TmsRemoteInfoItem& now, bool close) {
@@ -493,7 +513,7 @@ void TmsRemotePOP::VerifyPipelined(Pipeline& pipe, const std::vector<int>& marke
         if (uidl) ReadUniqueIds(pipe);
         uidl = false;
         TmsRemoteInfoItem now;
-        ReadInfo(pipe, marked[i], now);
+        ReadInfo(pipe, marked[i], now, KeepOf(marked[i]));
         // The checks still in flight would be misread later: closed.
         CheckSame(marked[i], now, true);
     }
