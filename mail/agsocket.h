@@ -55,6 +55,8 @@ inline constexpr std::string_view kTextLineTooLong = "Reply line too long";
 inline constexpr std::string_view kTextCommandBreak =
     "A command must not contain a line break or a NUL character";
 inline constexpr std::string_view kTextReplyTooLarge = "Reply too large";
+// A reply that is an empty line: not a refusal, and no text to show.
+inline constexpr std::string_view kTextEmptyReply = "The server sent an empty reply";
 
 // The text for a transport error id, empty for an unknown id.
 std::string_view TransportErrorText(int id);

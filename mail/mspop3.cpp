@@ -140,8 +140,13 @@ void TmsCustomPOP::Close() {
     TmsMailBase::Close();
 }
 
+std::string TmsCustomPOP::RefusalText(int code) const {
+    if (code == 0 && LastReply().empty()) return std::string(kTextEmptyReply);
+    return LastReply();
+}
+
 void TmsCustomPOP::CheckReply(int code) {
-    if (code != 1) throw ServerError(LastReply());
+    if (code != 1) throw ServerError(RefusalText(code));
 }
 
 void TmsCustomPOP::Command(const std::string& line) {
@@ -160,9 +165,9 @@ void TmsCustomPOP::Login() {
     if (Security() == ConnectionSecurity::StartTls) {
         // A refusal ends the session: nothing more goes out in plain text.
         SendLine("STLS");
-        if (ReadReply() != 1) {
+        if (const int code = ReadReply(); code != 1) {
             Close();
-            throw ServerError(LastReply());
+            throw ServerError(RefusalText(code));
         }
         StartTls();
     }
@@ -183,8 +188,9 @@ void TmsCustomPOP::Login() {
     pipe.Send("PASS " + password_, false);
     pipe.Send("STAT", false);
     for (int i = 0; i < 3; ++i) {
-        if (pipe.ReadReply() == 1) continue;
-        std::string refusal = LastReply();
+        const int code = pipe.ReadReply();
+        if (code == 1) continue;
+        std::string refusal = RefusalText(code);
         pipe.Settle();
         throw ServerError(refusal);
     }
@@ -252,7 +258,7 @@ void TmsCustomPOP::ReadUniqueIds(Pipeline& pipe) {
     uidsAsked_ = true;
     uids_.clear();
     const int code = ReadInStep(pipe);
-    if (code == 0) CheckReply(code);  // closed instead of answering
+    if (LastReply().empty()) CheckReply(code);  // closed instead of answering
     if (code != 1) return;
     std::string block;
     pipe.ReadData(block, (static_cast<std::size_t>(MessageCount()) + 1) * kMaxUidLine);
@@ -339,7 +345,7 @@ void TmsCustomPOP::Delete(int pos) {
 // fails as one and nothing is half done.
 void TmsCustomPOP::CheckDeleteReply(int code) {
     if (code == 1) return;
-    const std::string reply = LastReply();
+    const std::string reply = RefusalText(code);
     Close();
     throw ServerError(reply);
 }

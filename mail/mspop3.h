@@ -93,6 +93,9 @@ class TmsCustomPOP : public TmsMailBase {
 
     // "+" is 1, "-" is -1, anything else (an empty line too) is 0.
     int ReplyCode(std::string_view line) const override;
+    // The text of a reply that is not positive: the line as it came, empty
+    // when the server closed first, kTextEmptyReply for an empty line.
+    std::string RefusalText(int code) const;
     // Checks the login data before anything is dialled or resolved.
     void Open() override;
     void Close() override;

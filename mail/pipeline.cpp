@@ -60,7 +60,7 @@ int TmsCustomPOP::Pipeline::ReadReply() {
         if (buffered.size() > kMaxReplyLine)
             pop_.RaiseAndClose(kErrLineTooLong, std::string(kTextLineTooLong));
         searched = buffered.size();
-        if (!Fill()) return pop_.ReplyCode({});
+        if (!Fill()) return -1;
     }
 }
 
@@ -115,7 +115,7 @@ void TmsCustomPOP::Pipeline::Drain() {
     std::string dropped;
     while (!owed_.empty()) {
         const int code = ReadReply();
-        if (code != 1 && code != -1) {
+        if (code != 1 && (code != -1 || pop_.LastReply().empty())) {
             pop_.Close();
             return;
         }

@@ -41,7 +41,7 @@ class TmsCustomPOP::Pipeline {
     std::string UnreadLine() const;
 
     // The reply to the oldest command in flight: its code, the line kept as
-    // the last reply; an empty line when the server closed first.
+    // the last reply; -1 and an empty line when the server closed first.
     int ReadReply();
     // The block after a positive reply, as ReadData appends it: its first
     // keep bytes, the rest dropped as it is read. Returns the bytes of the
