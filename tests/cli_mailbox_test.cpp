@@ -131,6 +131,8 @@ TEST(CliSettings, GetGivesTheStoredValueOrTheDefault) {
     TempDir home;
     EXPECT_EQ(RunCli({"settings", "get", "General", "Minutes"}, home.path()).out, "10\n");
     EXPECT_EQ(RunCli({"settings", "get", "general", "ask"}, home.path()).out, "1\n");
+    EXPECT_EQ(RunCli({"settings", "get", "General", "Pipelining"}, home.path()).out, "1\n");
+    EXPECT_EQ(RunCli({"settings", "get", "General", "TimeOut"}, home.path()).out, "60\n");
     auto r = RunCli({"settings", "set", "General", "Minutes", "0x1E"}, home.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(RunCli({"settings", "get", "GENERAL", "minutes"}, home.path()).out, "0x1E\n");
