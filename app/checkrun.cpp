@@ -65,9 +65,10 @@ std::string DeletedText(int marked) {
 }
 
 std::string ShownErrorText(std::string_view text, std::string_view user, std::string_view server) {
+    const std::string where = " (" + std::string(user) + " on " + std::string(server) + ")";
+    if (text == kTextEmptyReply) return std::string(text) + where;
     if (!text.empty() && text.front() != '\0') return std::string(text);
-    return "The server closed the connection (" + std::string(user) + " on " + std::string(server) +
-           ")";
+    return "The server closed the connection" + where;
 }
 
 std::string FailedMailboxText(std::string_view text, std::string_view user,

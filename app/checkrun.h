@@ -190,8 +190,9 @@ std::string DeletedText(int marked);
 // What the user is shown for an error of the mail connection. An error
 // without text (the server closed before a whole reply line, or the reply
 // began with a NUL byte) would show as nothing at all; it becomes "The
-// server closed the connection (USER on SERVER)". The log keeps the error's
-// own text.
+// server closed the connection (USER on SERVER)"; an empty reply line
+// becomes "The server sent an empty reply (USER on SERVER)". The log keeps
+// the error's own text.
 std::string ShownErrorText(std::string_view text, std::string_view user, std::string_view server);
 
 // The error box of a failed check or deletion: which mailbox on which

@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "app/checkrun.h"
 #include "base/error.h"
 #include "cli/commands.h"
 #include "mail/popprobe.h"
@@ -154,7 +155,7 @@ int ProbeMailbox(const Options& opts, const ProbeArgs& args) {
             std::cout << "Pinned fingerprint: " << (*pin == c.fingerprint ? "matches" : "differs")
                       << "\n";
     } catch (const KelvaneError& e) {
-        return Fail(e.what());
+        return Fail(ShownErrorText(e.what(), account.userName, account.host));
     }
     return kOk;
 }

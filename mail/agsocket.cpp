@@ -81,11 +81,6 @@ int TransferPercent(std::int64_t done, std::int64_t expected) {
 
 namespace {
 
-// A block ends with its "." line; an empty block is that line alone.
-bool BlockComplete(std::string_view received) {
-    return received == ".\r\n" || received.ends_with("\r\n.\r\n");
-}
-
 bool WouldBlock(int err) {
     return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
 }
@@ -699,16 +694,21 @@ int TagSocket::ReadMultiReply() {
 
 // ---- ReadData
 
-void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, std::size_t limit) {
+std::size_t TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, std::size_t limit,
+                                std::size_t keep) {
     if (!Connected()) RaiseErrorId(kErrNotConnected);
 
     // The block mostly comes in the same packet as its reply line: take
     // what is there before waiting for more.
     readable_ = false;
 
-    // Only what this call appends counts: text already in the stream must
-    // neither complete the block nor hide its end.
+    // Only what this call reads counts: text already in the stream must
+    // neither complete the block nor hide its end. A block ends with its
+    // "." line (an empty block is that line alone), looked for in the last
+    // bytes read, since the bytes past keep are not stored.
     const std::size_t start = stream.size();
+    std::size_t total = 0;
+    std::string tail;
     std::vector<char> buffer(kDataChunk);
     counter_.Start();
     for (;;) {
@@ -722,14 +722,19 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, std::si
                 n = 0;
             }
         }
-        const auto before = static_cast<std::int64_t>(stream.size());
+        const auto before = static_cast<std::int64_t>(start + total);
         if (OnProgress) OnProgress(*this, TransferPercent(before, expectedSize), before);
         bool complete = false;
         if (n > 0) {
-            stream.append(buffer.data(), static_cast<std::size_t>(n));
-            complete = BlockComplete(std::string_view(stream).substr(start));
+            const std::string_view got(buffer.data(), static_cast<std::size_t>(n));
+            const std::size_t kept = stream.size() - start;
+            if (kept < keep) stream.append(got.substr(0, keep - kept));
+            total += got.size();
+            tail.append(got.substr(got.size() > 5 ? got.size() - 5 : 0));
+            if (tail.size() > 5) tail.erase(0, tail.size() - 5);
+            complete = (total == 3 && tail == ".\r\n") || tail.ends_with("\r\n.\r\n");
             counter_.Start();  // the limit is on silence, not on the whole block
-            if (stream.size() - start > limit) {
+            if (total > limit) {
                 // The rest of the block would be read as the next replies.
                 stream.resize(start);
                 stream.shrink_to_fit();
@@ -743,6 +748,7 @@ void TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, std::si
     counter_.Stop();
     if (counter_.Expired()) RaiseTimeOut();
     if (cancel_) RaiseCancel();
+    return total;
 }
 
 // ---- Exchange

@@ -55,6 +55,8 @@ inline constexpr std::string_view kTextLineTooLong = "Reply line too long";
 inline constexpr std::string_view kTextCommandBreak =
     "A command must not contain a line break or a NUL character";
 inline constexpr std::string_view kTextReplyTooLarge = "Reply too large";
+// A reply that is an empty line: not a refusal, and no text to show.
+inline constexpr std::string_view kTextEmptyReply = "The server sent an empty reply";
 
 // The text for a transport error id, empty for an unknown id.
 std::string_view TransportErrorText(int id);
@@ -150,9 +152,11 @@ class TagSocket {
     // Appends a block up to and including its terminating "." line, exactly
     // as received (dot-stuffing kept). expectedSize < 1 when unknown. A
     // block of more than limit bytes closes the connection and raises
-    // "Reply too large", so a hostile server cannot take all memory.
-    void ReadData(std::string& stream, std::int64_t expectedSize = -1,
-                  std::size_t limit = kMaxBlock);
+    // "Reply too large", so a hostile server cannot take all memory. Only
+    // the first keep bytes are appended, the rest is read and dropped.
+    // Returns the bytes of the whole block.
+    std::size_t ReadData(std::string& stream, std::int64_t expectedSize = -1,
+                         std::size_t limit = kMaxBlock, std::size_t keep = SIZE_MAX);
 
     // For commands sent ahead of their replies: writes from the front of out
     // whenever the socket takes bytes, and returns as soon as bytes have

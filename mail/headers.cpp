@@ -348,6 +348,31 @@ void CutHeadersAtBody(TmsHeaders& headers) {
     }
 }
 
+std::size_t HeaderCost(const TmsHeaders& headers) {
+    std::size_t cost = 0;
+    for (const std::string& line : headers.Lines())
+        cost += line.size() + kHeaderLineCost;
+    return cost;
+}
+
+bool LoadHeaderBlock(TmsHeaders& headers, std::string_view text, bool complete,
+                     std::size_t budget) {
+    headers.Clear();
+    std::size_t cost = 0;
+    LineSplitter lines(text);
+    for (std::string_view line; lines.Next(line);) {
+        if (line.empty()) return true;  // the body begins
+        cost += kHeaderLineCost;
+        if (cost + line.size() > budget) {
+            if (cost < budget) headers.Add(std::string(line.substr(0, budget - cost)));
+            return false;
+        }
+        cost += line.size();
+        headers.Add(std::string(line));
+    }
+    return complete;
+}
+
 // --- Addresses --------------------------------------------------------------
 
 std::string StripQuotes(std::string_view text) {

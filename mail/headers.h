@@ -55,6 +55,13 @@ struct TmsRemoteInfoItem {
     // The server's unique id (UIDL) for the message; empty when the server
     // gives none.
     std::string UniqueId;
+    // The header block was longer than a record keeps: Headers holds its
+    // beginning, the rest was read and dropped.
+    bool HeadersCut = false;
+    // The bound the block was read with (0: the usual one); the identity
+    // check reads it again with the same bound, so that the same message
+    // gives the same lines.
+    std::size_t HeaderKeep = 0;
 };
 
 // The records of one header update; position i is POP3 message number i + 1.
@@ -109,6 +116,19 @@ void RemoveHeader(TmsHeaders& headers, std::string_view name);
 
 // Removes the first empty line and everything after it.
 void CutHeadersAtBody(TmsHeaders& headers);
+
+// What a header line costs in memory besides its text.
+constexpr std::size_t kHeaderLineCost = sizeof(std::string);
+
+// The text and bookkeeping of the lines.
+std::size_t HeaderCost(const TmsHeaders& headers);
+
+// Replaces headers with the lines of a TOP block before its first empty
+// line (as LoadFromText and CutHeadersAtBody), as far as they fit in budget
+// bytes of HeaderCost; the line that does not fit is kept as far as it
+// does. complete: text is the whole block, not its beginning only. Returns
+// false when some of the header block was not kept.
+bool LoadHeaderBlock(TmsHeaders& headers, std::string_view text, bool complete, std::size_t budget);
 
 // Fills address from a sender text ("Name <addr>", "addr (Name)" or "addr").
 // Throws AddressParseError for a "<" that has no ">" after it.

@@ -100,7 +100,20 @@ bool StartsWithReply(std::string_view block) {
 // the longest id (70 bytes) a line is no listing.
 constexpr std::size_t kMaxUidLine = 128;
 
+// The record's header lines from a TOP block of total bytes whose first
+// bytes are block.
+void KeepHeaders(TmsRemoteInfoItem& item, const std::string& block, std::size_t total,
+                 std::size_t keep) {
+    item.HeaderKeep = keep;
+    item.HeadersCut = !LoadHeaderBlock(item.Headers, block, total == block.size(), keep);
+}
+
 }  // namespace
+
+std::size_t TmsCustomPOP::HeaderKeepFor(std::size_t spent) {
+    const std::size_t left = spent < kKeepHeadersTotal ? kKeepHeadersTotal - spent : 0;
+    return std::clamp(left, kKeepHeaderSmall, kKeepHeaderBlock);
+}
 
 std::string OutOfStepText(std::string_view server) {
     return "The replies of " + std::string(server) + " are out of step";
@@ -156,8 +169,13 @@ void TmsCustomPOP::Close() {
     TmsMailBase::Close();
 }
 
+std::string TmsCustomPOP::RefusalText(int code) const {
+    if (code == 0 && LastReply().empty()) return std::string(kTextEmptyReply);
+    return LastReply();
+}
+
 void TmsCustomPOP::CheckReply(int code) {
-    if (code != 1) throw ServerError(LastReply());
+    if (code != 1) throw ServerError(RefusalText(code));
 }
 
 void TmsCustomPOP::Command(const std::string& line) {
@@ -177,9 +195,9 @@ void TmsCustomPOP::Login() {
     if (Security() == ConnectionSecurity::StartTls) {
         // A refusal ends the session: nothing more goes out in plain text.
         SendLine("STLS");
-        if (ReadReply() != 1) {
+        if (const int code = ReadReply(); code != 1) {
             Close();
-            throw ServerError(LastReply());
+            throw ServerError(RefusalText(code));
         }
         StartTls();
     }
@@ -206,8 +224,9 @@ void TmsCustomPOP::Login() {
     pipe.Send("PASS " + password_, false);
     pipe.Send("STAT", false);
     for (int i = 0; i < 3; ++i) {
-        if (pipe.ReadReply() == 1) continue;
-        std::string refusal = LastReply();
+        const int code = pipe.ReadReply();
+        if (code == 1) continue;
+        std::string refusal = RefusalText(code);
         pipe.Settle();
         throw ServerError(refusal);
     }
@@ -330,7 +349,7 @@ void TmsCustomPOP::ReadUniqueIds(Pipeline& pipe) {
     uidsAsked_ = true;
     uids_.clear();
     const int code = ReadInStep(pipe);
-    if (code == 0) CheckReply(code);  // closed instead of answering
+    if (LastReply().empty()) CheckReply(code);  // closed instead of answering
     if (code != 1) return;
     std::string block;
     pipe.ReadData(block, (static_cast<std::size_t>(MessageCount()) + 1) * kMaxUidLine);
@@ -375,14 +394,13 @@ void TmsCustomPOP::RaiseOutOfStep() {
     RaiseAndClose(kErrOutOfStep, OutOfStepText(Server()));
 }
 
-void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item) {
+void TmsCustomPOP::GetInfo(int pos, TmsRemoteInfoItem& item, std::size_t keep) {
     item.UniqueId = UniqueIdAt(pos);
     item.Size = ListSize(pos);
     Command("TOP " + Number(pos) + " 1");
     std::string block;
-    ReadData(block, -1, headerLimit_);
-    item.Headers.LoadFromText(block);
-    CutHeadersAtBody(item.Headers);
+    const std::size_t total = ReadData(block, -1, headerLimit_, keep);
+    KeepHeaders(item, block, total, keep);
 }
 
 bool TmsCustomPOP::SendInfoCommands(Pipeline& pipe, int pos) {
@@ -393,7 +411,7 @@ bool TmsCustomPOP::SendInfoCommands(Pipeline& pipe, int pos) {
     return true;
 }
 
-void TmsCustomPOP::ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item) {
+void TmsCustomPOP::ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item, std::size_t keep) {
     // A reply that went missing or came twice would shift every later
     // record onto the wrong message: each reply must fit its command.
     CheckReply(ReadInStep(pipe));
@@ -402,10 +420,9 @@ void TmsCustomPOP::ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item) {
     item.Size = ListedSize(LastReply());
     CheckReply(ReadInStep(pipe));
     std::string block;
-    pipe.ReadData(block, headerLimit_);
+    const std::size_t total = pipe.ReadData(block, headerLimit_, keep);
     if (StartsWithReply(block)) RaiseOutOfStep();
-    item.Headers.LoadFromText(block);
-    CutHeadersAtBody(item.Headers);
+    KeepHeaders(item, block, total, keep);
 }
 
 void TmsCustomPOP::Delete(int pos) {
@@ -419,7 +436,7 @@ void TmsCustomPOP::Delete(int pos) {
 // fails as one and nothing is half done.
 void TmsCustomPOP::CheckDeleteReply(int code) {
     if (code == 1) return;
-    const std::string reply = LastReply();
+    const std::string reply = RefusalText(code);
     Close();
     throw ServerError(reply);
 }
@@ -439,9 +456,11 @@ void TmsRemotePOP::UpdateInfo() {
         UpdateInfoPipelined();
     } else {
         if (UniqueIdsWanted()) ReadUniqueIds();
+        std::size_t spent = 0;
         for (int pos = 0; pos < MessageCount(); ++pos) {
             auto item = std::make_unique<TmsRemoteInfoItem>();
-            GetInfo(pos, *item);
+            GetInfo(pos, *item, HeaderKeepFor(spent));
+            spent += HeaderCost(item->Headers);
             info_.Add(std::move(item));
             if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
         }
@@ -458,6 +477,7 @@ void TmsRemotePOP::UpdateInfoPipelined() {
     int sent = 0;
     bool uidl = UniqueIdsWanted();
     if (uidl) pipe.Send("UIDL", true);
+    std::size_t spent = 0;
     try {
         for (int pos = 0; pos < count; ++pos) {
             while (sent < count && SendInfoCommands(pipe, sent))
@@ -465,7 +485,8 @@ void TmsRemotePOP::UpdateInfoPipelined() {
             if (uidl) ReadUniqueIds(pipe);
             uidl = false;
             auto item = std::make_unique<TmsRemoteInfoItem>();
-            ReadInfo(pipe, pos, *item);
+            ReadInfo(pipe, pos, *item, HeaderKeepFor(spent));
+            spent += HeaderCost(item->Headers);
             info_.Add(std::move(item));
             if (OnNextInfoUpdated) OnNextInfoUpdated(*this, static_cast<int>(info_.Count()) - 1);
         }
@@ -494,8 +515,13 @@ void TmsRemotePOP::ClearMarks(int pos) {
 
 void TmsRemotePOP::VerifySame(int pos) {
     TmsRemoteInfoItem now;
-    GetInfo(pos, now);
+    GetInfo(pos, now, KeepOf(pos));
     CheckSame(pos, now, false);
+}
+
+std::size_t TmsRemotePOP::KeepOf(int pos) const {
+    const std::size_t keep = info_.Item(static_cast<std::size_t>(pos)).HeaderKeep;
+    return keep > 0 ? keep : kKeepHeaderBlock;
 }
 
 void TmsRemotePOP::CheckSame(int pos, const TmsRemoteInfoItem& now, bool close) {
@@ -589,7 +615,7 @@ void TmsRemotePOP::VerifyPipelined(Pipeline& pipe, const std::vector<int>& marke
         if (uidl) ReadUniqueIds(pipe);
         uidl = false;
         TmsRemoteInfoItem now;
-        ReadInfo(pipe, marked[i], now);
+        ReadInfo(pipe, marked[i], now, KeepOf(marked[i]));
         // The checks still in flight would be misread later: closed.
         CheckSame(marked[i], now, true);
     }

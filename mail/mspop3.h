@@ -55,6 +55,16 @@ class TmsCustomPOP : public TmsMailBase {
     // a message beyond what a mailbox is expected to hold.
     static constexpr std::size_t kMaxHeaderBlock = std::size_t{16} << 20;
     static constexpr std::size_t kMaxMessage = std::size_t{256} << 20;
+    // What the records of one header pass keep of the header blocks, in
+    // HeaderCost: a block is judged and shown from at most its first MiB,
+    // far more than any rule or the list uses; once 32 MiB are spent, from
+    // at most 16 KiB (a whole ordinary header block), so that a pass stays
+    // bounded whatever the server sends.
+    static constexpr std::size_t kKeepHeaderBlock = std::size_t{1} << 20;
+    static constexpr std::size_t kKeepHeadersTotal = std::size_t{32} << 20;
+    static constexpr std::size_t kKeepHeaderSmall = std::size_t{16} << 10;
+    // The bound of the next block when spent bytes are kept already.
+    static std::size_t HeaderKeepFor(std::size_t spent);
 
     TmsCustomPOP() : TmsMailBase("pop3", 110) { SetTlsService("pop3s", 995); }
 
@@ -90,6 +100,9 @@ class TmsCustomPOP : public TmsMailBase {
 
     // "+" is 1, "-" is -1, anything else (an empty line too) is 0.
     int ReplyCode(std::string_view line) const override;
+    // The text of a reply that is not positive: the line as it came, empty
+    // when the server closed first, kTextEmptyReply for an empty line.
+    std::string RefusalText(int code) const;
     // Checks the login data before anything is dialled or resolved.
     void Open() override;
     void Close() override;
@@ -102,8 +115,9 @@ class TmsCustomPOP : public TmsMailBase {
 
     void CheckLogin();
     // The size from LIST and the header block from TOP n 1 for the message
-    // at list position pos, with its unique id when the session has them.
-    void GetInfo(int pos, TmsRemoteInfoItem& item);
+    // at list position pos, with its unique id when the session has them;
+    // of the header block, what fits in keep (LoadHeaderBlock).
+    void GetInfo(int pos, TmsRemoteInfoItem& item, std::size_t keep = kKeepHeaderBlock);
     // Sends DELE. A refusal closes the session without QUIT, so that none of
     // its deletions take effect, and raises the reply.
     void Delete(int pos);
@@ -138,7 +152,7 @@ class TmsCustomPOP : public TmsMailBase {
     bool SendInfoCommands(Pipeline& pipe, int pos);
     // Reads the replies of SendInfoCommands into item, as GetInfo does; a
     // reply that does not fit its command raises OutOfStepText.
-    void ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item);
+    void ReadInfo(Pipeline& pipe, int pos, TmsRemoteInfoItem& item, std::size_t keep);
     // A reply read with commands in flight; one that is neither positive
     // nor negative belongs to no command: out of step.
     int ReadInStep(Pipeline& pipe);
@@ -253,6 +267,8 @@ class TmsRemotePOP : public TmsCustomPOP {
     // Closes without QUIT and raises OutOfStepText when the pass's pipe
     // holds bytes beyond its last reply.
     void CheckInStep(const Pipeline& pipe);
+    // The bound a record's block was read with.
+    std::size_t KeepOf(int pos) const;
     // Fails with "IDs are different" unless now is the message recorded at
     // pos; close: the connection is closed first (commands still in flight).
     void CheckSame(int pos, const TmsRemoteInfoItem& now, bool close);

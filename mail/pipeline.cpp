@@ -60,44 +60,47 @@ int TmsCustomPOP::Pipeline::ReadReply() {
         if (buffered.size() > kMaxReplyLine)
             pop_.RaiseAndClose(kErrLineTooLong, std::string(kTextLineTooLong));
         searched = buffered.size();
-        if (!Fill()) return pop_.ReplyCode({});
+        if (!Fill()) return -1;
     }
 }
 
-void TmsCustomPOP::Pipeline::ReadData(std::string& block, std::size_t limit) {
+std::size_t TmsCustomPOP::Pipeline::ReadData(std::string& block, std::size_t limit,
+                                             std::size_t keep) {
     blockNext_ = false;
     const std::size_t start = block.size();
-    std::size_t searched = 0;
+    std::size_t taken = 0;  // bytes of the block moved out of the buffer
     if (pop_.OnProgress) pop_.OnProgress(pop_, -1, 0);
     for (;;) {
         // The block ends at the first "." line; what follows is the next reply.
         const std::string_view buffered = Buffered();
         std::size_t end = std::string_view::npos;
-        if (buffered.starts_with(".\r\n")) {
+        if (taken == 0 && buffered.starts_with(".\r\n")) {
             end = 3;
         } else {
-            const std::size_t from = searched >= 4 ? searched - 4 : 0;
-            const std::size_t at = buffered.find("\r\n.\r\n", from);
+            const std::size_t at = buffered.find("\r\n.\r\n");
             if (at != std::string_view::npos) end = at + 5;
         }
         const std::size_t have = end != std::string_view::npos ? end : buffered.size();
-        if (have > limit) {
+        if (taken + have > limit) {
             block.resize(start);
             pop_.RaiseAndClose(kErrReplyTooLarge, std::string(kTextReplyTooLarge));
         }
-        if (end != std::string_view::npos) {
-            block.append(buffered.substr(0, end));
-            Consume(end);
-            return;
-        }
-        searched = buffered.size();
+        // The buffer keeps only the bytes an end marker may still begin in,
+        // so a long block is never held whole.
+        const std::size_t move =
+            end != std::string_view::npos ? end : (have > 4 ? have - 4 : std::size_t{0});
+        const std::size_t kept = block.size() - start;
+        if (kept < keep) block.append(buffered.substr(0, std::min(move, keep - kept)));
+        taken += move;
+        Consume(move);
+        if (end != std::string_view::npos) return taken;
         if (!Fill()) {
             // Cut off inside the block: nothing more will come.
             pop_.SetLastReply({});
             throw ServerError("");
         }
         if (pop_.OnProgress)
-            pop_.OnProgress(pop_, -1, static_cast<std::int64_t>(Buffered().size()));
+            pop_.OnProgress(pop_, -1, static_cast<std::int64_t>(taken + Buffered().size()));
     }
 }
 
@@ -112,14 +115,11 @@ void TmsCustomPOP::Pipeline::Drain() {
     std::string dropped;
     while (!owed_.empty()) {
         const int code = ReadReply();
-        if (code != 1 && code != -1) {
+        if (code != 1 && (code != -1 || pop_.LastReply().empty())) {
             pop_.Close();
             return;
         }
-        if (blockNext_) {
-            dropped.clear();
-            ReadData(dropped, pop_.MessageLimit());
-        }
+        if (blockNext_) ReadData(dropped, pop_.MessageLimit(), 0);
     }
 }
 

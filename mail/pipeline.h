@@ -7,6 +7,7 @@
 // and stall the exchange. Only the POP3 client uses it.
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -40,10 +41,12 @@ class TmsCustomPOP::Pipeline {
     std::string UnreadLine() const;
 
     // The reply to the oldest command in flight: its code, the line kept as
-    // the last reply; an empty line when the server closed first.
+    // the last reply; -1 and an empty line when the server closed first.
     int ReadReply();
-    // The block after a positive reply, as ReadData appends it.
-    void ReadData(std::string& block, std::size_t limit);
+    // The block after a positive reply, as ReadData appends it: its first
+    // keep bytes, the rest dropped as it is read. Returns the bytes of the
+    // whole block.
+    std::size_t ReadData(std::string& block, std::size_t limit, std::size_t keep = SIZE_MAX);
     // Reads and drops the replies still owed, so that the session can go on
     // command by command. A reply that is neither positive nor negative
     // leaves no way to tell where its block ends: the connection is closed.

@@ -12,7 +12,8 @@
 namespace kelvane {
 
 // Throws TransportError when the connection fails and KelvaneError with the
-// server's reply when it refuses; account.security must not be None.
+// server's reply when it refuses (empty when it closed first,
+// kTextEmptyReply for an empty line); account.security must not be None.
 CertificateInfo ProbeCertificate(const PopSettings& account,
                                  const std::function<void()>& pump = {});
 

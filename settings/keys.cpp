@@ -13,14 +13,11 @@ bool Is(const std::string& section, const std::string& key, const char* s, const
 }  // namespace
 
 std::optional<std::string> UserStoreDefault(const std::string& section, const std::string& key) {
-    for (const StringKey& k : {Logfile, Mailer, AlarmFile, Count})
-        if (Is(section, key, k.section, k.key)) return std::string(k.def);
-    for (const BoolKey& k :
-         {Automatic, Ask, Kill, Launch, Exit, Alarm, Repeat, SysTray, Pipelining, KeepDeleted,
-          Notify})
-        if (Is(section, key, k.section, k.key)) return std::string(k.def ? "1" : "0");
-    for (const IntKey& k : {Minutes, RAS, Points, Which, TimeOut, KeepDays, KeepMaxKB})
-        if (Is(section, key, k.section, k.key)) return std::to_string(k.def);
+    for (const UserKeyRow& k : kUserKeys) {
+        if (!Is(section, key, k.section, k.key)) continue;
+        if (k.kind == UserKeyRow::Text) return std::string(k.text);
+        return std::to_string(k.integer);
+    }
     if (AsciiIEquals(section, ServerSection)) {
         for (const char* prefix :
              {ServerPrefix, MailboxPrefix, PasswdPrefix, FingerprintPrefix, PasswordCommandPrefix})

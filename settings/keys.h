@@ -112,6 +112,27 @@ inline void Write(SettingsStore& s, const BoolKey& k, bool v) {
     s.WriteBool(k.section, k.key, v);
 }
 
+// One row for every key of the per-user store, with its default: what
+// UserStoreDefault answers. A new key gets its row here.
+struct UserKeyRow {
+    const char* section;
+    const char* key;
+    enum Kind { Text, Integer, Flag } kind;
+    const char* text = "";
+    int32_t integer = 0;
+    constexpr UserKeyRow(const StringKey& k)
+        : section(k.section), key(k.key), kind(Text), text(k.def) {}
+    constexpr UserKeyRow(const IntKey& k)
+        : section(k.section), key(k.key), kind(Integer), integer(k.def) {}
+    constexpr UserKeyRow(const BoolKey& k)
+        : section(k.section), key(k.key), kind(Flag), integer(k.def ? 1 : 0) {}
+};
+inline constexpr UserKeyRow kUserKeys[] = {
+    Logfile, Mailer, AlarmFile,   Automatic, Ask,       Kill,    Minutes,      Launch,
+    Exit,    Alarm,  Repeat,      RAS,       Count,     SysTray, Points,       Pipelining,
+    TimeOut, Which,  KeepDeleted, KeepDays,  KeepMaxKB, Notify,  MainGeometry,
+};
+
 // The default, as stored text, of a known key of the per-user store.
 std::optional<std::string> UserStoreDefault(const std::string& section, const std::string& key);
 

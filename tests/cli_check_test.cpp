@@ -363,7 +363,14 @@ TEST(CliCheck, DeleteWithNothingMarkedOpensNoSecondSession) {
 // nothing, logs no check and leaves the rule files as they were, even when
 // a matching message had already arrived.
 TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
-    enum class Fault { LoginRefused, TopRefused, ConnectionRefused, ClosedByServer, NulReply };
+    enum class Fault {
+        LoginRefused,
+        TopRefused,
+        ConnectionRefused,
+        ClosedByServer,
+        NulReply,
+        EmptyGreeting
+    };
     struct Row {
         const char* name;
         Fault fault;
@@ -379,6 +386,8 @@ TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
          "The server closed the connection (bob on ADDR)\n", ""},
         {"reply beginning with NUL", Fault::NulReply,
          "The server closed the connection (bob on ADDR)\n", ""},
+        {"empty greeting", Fault::EmptyGreeting, "The server sent an empty reply (bob on ADDR)\n",
+         ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -400,6 +409,8 @@ TEST(CliCheck, FailedCheckReportsTheErrorAndSavesNothing) {
         } else if (row.fault == Fault::NulReply) {
             srv->Send("+OK POP3 ready\r\n").Expect("USER bob");
             srv->Send(std::string("\0-ERR\r\n", 8)).AwaitClientClose();
+        } else if (row.fault == Fault::EmptyGreeting) {
+            srv->Send("\r\n").AwaitClientClose();
         }
         if (row.fault != Fault::ConnectionRefused) {
             address = srv->Address();

@@ -90,10 +90,51 @@ TEST(CliMailbox, RefusesBadSlotsWithoutWriting) {
     EXPECT_TRUE(ReadFile(home.path() + kStore).empty());
 }
 
+// A probe that fails says what happened, even when the server said nothing.
+TEST(CliMailbox, ProbeFailuresNameWhatWentWrong) {
+    using kelvane::test::FakeServer;
+    const struct {
+        const char* name;
+        const char* greeting;
+        const char* stlsReply;  // null: the server closes after the greeting
+        std::string err;        // the server's address as ADDR
+    } rows[] = {
+        {"empty greeting", "\r\n", nullptr, "The server sent an empty reply (bob on ADDR)\n"},
+        {"empty STLS reply", "+OK ready\r\n", "\r\n",
+         "The server sent an empty reply (bob on ADDR)\n"},
+        {"closed inside the greeting", "+OK rea", nullptr,
+         "The server closed the connection (bob on ADDR)\n"},
+        {"STLS refused", "+OK ready\r\n", "-ERR no TLS\r\n", "-ERR no TLS\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir home;
+        FakeServer srv;
+        srv.Send(row.greeting);
+        if (row.stlsReply) {
+            srv.Expect("STLS").Send(row.stlsReply).AwaitClientClose();
+        } else {
+            srv.Close();
+        }
+        auto r = RunCli({"mailbox", "set", "1", "--server", srv.Address(), "--user", "bob",
+                         "--password-stdin", "--security", "starttls"},
+                        home.path(), "pw\n");
+        ASSERT_EQ(r.status, 0) << r.err;
+        r = RunCli({"mailbox", "probe", "1"}, home.path());
+        EXPECT_EQ(r.status, 1);
+        std::string err = row.err;
+        if (auto at = err.find("ADDR"); at != std::string::npos) err.replace(at, 4, srv.Address());
+        EXPECT_EQ(r.err, err);
+        EXPECT_TRUE(srv.Finish()) << srv.Report();
+    }
+}
+
 TEST(CliSettings, GetGivesTheStoredValueOrTheDefault) {
     TempDir home;
     EXPECT_EQ(RunCli({"settings", "get", "General", "Minutes"}, home.path()).out, "10\n");
     EXPECT_EQ(RunCli({"settings", "get", "general", "ask"}, home.path()).out, "1\n");
+    EXPECT_EQ(RunCli({"settings", "get", "General", "Pipelining"}, home.path()).out, "1\n");
+    EXPECT_EQ(RunCli({"settings", "get", "General", "TimeOut"}, home.path()).out, "60\n");
     auto r = RunCli({"settings", "set", "General", "Minutes", "0x1E"}, home.path());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(RunCli({"settings", "get", "GENERAL", "minutes"}, home.path()).out, "0x1E\n");

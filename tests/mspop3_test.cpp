@@ -962,5 +962,42 @@ TEST_F(PopTest, PipelinedDeletionPass) {
     }
 }
 
+// A header block past what a record keeps is read whole but kept cut, in
+// both ways of talking; the identity check reads it with the same bound,
+// so the message is still known as itself at the deletion.
+TEST_F(PopTest, HugeHeaderBlockIsKeptCutAndStillMatches) {
+    const std::string pad = "X-Pad: " + std::string(3 << 20, 'x');
+    const std::string headers = "Subject: big\r\n" + pad + "\r\nFrom: late@x\r\n";
+    for (const bool pipelined : {false, true}) {
+        SCOPED_TRACE(pipelined ? "pipelined" : "strict");
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        FakeServer srv;
+        for (int session = 0; session < 2; ++session) {
+            if (pipelined) {
+                GreetWithCapa(srv, kCapaPipelining, 1);
+            } else {
+                Greet(srv, "+OK 1 999");
+            }
+            Info(srv, 1, 100, headers);
+            if (session == 1) srv.Expect("DELE 1").Send("+OK\r\n");
+            Quit(srv);
+        }
+        p.SetServer(srv.Address());
+        p.UpdateInfo();
+        ASSERT_EQ(p.Info().Count(), 1u);
+        const TmsRemoteInfoItem& item = p.Info()[0];
+        EXPECT_TRUE(item.HeadersCut);
+        EXPECT_LE(HeaderCost(item.Headers), TmsCustomPOP::kKeepHeaderBlock);
+        ASSERT_EQ(item.Headers.Count(), 2u) << "the From line is past the bound";
+        EXPECT_EQ(item.Headers[0], "Subject: big");
+        EXPECT_EQ(pad.rfind(item.Headers[1], 0), 0u) << "the pad line kept as far as it fits";
+        p.MarkForDelete(0);
+        EXPECT_NO_THROW(p.ProcessMarks());
+        EXPECT_TRUE(srv.Finish()) << srv.Report();
+    }
+}
+
 }  // namespace
 }  // namespace kelvane
