@@ -61,6 +61,56 @@ FileContent ReadWholeFile(const std::string& path) {
     return result;
 }
 
+namespace {
+
+std::string TooLargeText(std::size_t maxBytes) {
+    return maxBytes % (1u << 20) == 0 ? "larger than " + std::to_string(maxBytes >> 20) + " MiB"
+                                      : "larger than " + std::to_string(maxBytes) + " bytes";
+}
+
+}  // namespace
+
+FileContent ReadAnyFile(const std::string& path, std::size_t maxBytes) {
+    FileContent result;
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        result.status =
+            errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Unreadable;
+        if (result.status == ReadStatus::Unreadable) result.error = SystemText(errno);
+        return result;
+    }
+    const auto refuse = [&](std::string error) {
+        if (!standardInput) ::close(fd);
+        result.data.clear();
+        result.status = ReadStatus::Unreadable;
+        result.error = std::move(error);
+        return result;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return refuse(SystemText(errno));
+    if (S_ISDIR(st.st_mode)) return refuse("a folder, not a file");
+    if (S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) > maxBytes)
+        return refuse(TooLargeText(maxBytes));
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            // A device or pipe may never end: the bound ends it.
+            if (result.data.size() + static_cast<std::size_t>(n) > maxBytes)
+                return refuse(TooLargeText(maxBytes));
+            result.data.append(buf, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            return refuse(SystemText(errno));
+        }
+    }
+    if (!standardInput) ::close(fd);
+    result.status = ReadStatus::Ok;
+    return result;
+}
+
 FileContent ReadRegularFile(const std::string& path, std::size_t maxBytes) {
     FileContent result;
     // O_NONBLOCK: opening a FIFO must not wait for a writer.

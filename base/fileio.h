@@ -27,6 +27,9 @@ FileContent ReadWholeFile(const std::string& path);
 // with the error "not a regular file" or "larger than N MiB" (N bytes when
 // maxBytes is not whole MiB). A FIFO is not waited on.
 FileContent ReadRegularFile(const std::string& path, std::size_t maxBytes);
+// Any file that can be read, a pipe or a device too, to its end or at most
+// maxBytes (more is refused as too large); "-" is the standard input.
+FileContent ReadAnyFile(const std::string& path, std::size_t maxBytes);
 
 // Writes data to a temporary file beside path, flushes it to disk and renames
 // it over path. On failure the old file is untouched, the temporary file is

@@ -47,7 +47,7 @@ int Evaluate(const Options& opts, const EvalArgs& args) {
 
     int status = kOk;
     for (const std::string& path : args.files) {
-        FileContent file = ReadRegularFile(path, kMaxMessageFile);
+        FileContent file = ReadAnyFile(path, kMaxMessageFile);
         if (file.status == ReadStatus::Missing) {
             std::cerr << "File " << path << " not found\n";
             status = kFailed;
@@ -90,9 +90,9 @@ void RegisterEvalCommands(CLI::App& app, Command& command) {
         "line and the body. Prints one line per file: MARK TAB sender TAB subject,\n"
         "MARK being none, delete, question, exception or known-spammer. A CR, LF or\n"
         "TAB inside a field is printed as a blank. A From that cannot be split into an\n"
-        "address is judged with its raw text, trimmed, as the sender. Each FILE must\n"
-        "be a regular file of at most 64 MiB. Exit status 1 when a file could not be\n"
-        "read (the others are still judged).");
+        "address is judged with its raw text, trimmed, as the sender. A FILE may be a\n"
+        "pipe or device too, and - is the standard input; at most 64 MiB are read.\n"
+        "Exit status 1 when a file could not be read (the others are still judged).");
     eval->add_option("--mailbox", args->mailbox,
                      "Judge as on the connection of mailbox slot N (for rules that name a "
                      "mailbox)")

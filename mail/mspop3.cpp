@@ -709,7 +709,7 @@ void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
             switch (next.kind) {
                 case Kind::Check: {
                     TmsRemoteInfoItem now;
-                    ReadInfo(pipe, next.pos, now);
+                    ReadInfo(pipe, next.pos, now, KeepOf(next.pos));
                     // The fetches still in flight would be misread later: closed.
                     CheckSame(next.pos, now, true);
                     break;

@@ -196,8 +196,9 @@ TEST(CliEval, UnreadableFileFailsButOthersAreJudged) {
     } rows[] = {
         {{a, b}, 0, both, ""},
         {{a, missing, b}, 1, both, "File " + missing + " not found\n"},
-        {{a, b, s.home.path()}, 1, both, s.home.path() + ": not a regular file\n"},
-        {{a, "/dev/zero", b}, 1, both, "/dev/zero: not a regular file\n"},
+        {{a, b, s.home.path()}, 1, both, s.home.path() + ": a folder, not a file\n"},
+        {{a, "/dev/zero", b}, 1, both, "/dev/zero: larger than 64 MiB\n"},
+        {{a, "/dev/null", b}, 0, "none\tann@a.com\tone\nnone\t\t\nnone\tbo@b.com\ttwo\n", ""},
         {{a, huge, b}, 1, both, huge + ": larger than 64 MiB\n"},
         {{}, 2, "", ""},
         {{"--mailbox", "13", a}, 2, "", ""},
@@ -209,6 +210,18 @@ TEST(CliEval, UnreadableFileFailsButOthersAreJudged) {
         EXPECT_EQ(r.status, row.status) << r.err;
         EXPECT_EQ(r.out, row.out);
         EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+    }
+}
+
+// A message piped in from a mail program, as "-" or as /dev/stdin.
+TEST(CliEval, ReadsAMessagePipedIn) {
+    Folders s;
+    for (const char* name : {"-", "/dev/stdin"}) {
+        SCOPED_TRACE(name);
+        auto r = RunCli({"--dir", s.prog.path(), "eval", name}, s.home.path(),
+                        "From: ann@a.com\r\nSubject: piped\r\n\r\nbody\r\n");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "none\tann@a.com\tpiped\n");
     }
 }
 

@@ -8,7 +8,8 @@ _kelvane_cli() {
     local i cmd="" sub=""
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --dir | --server | --user | --security | --fingerprint | --mailbox | --size)
+            --dir | --server | --user | --security | --fingerprint | --mailbox | --size | \
+            --auth | --password-command | --to | --older-than)
                 ((i++)) ;;
             -*) ;;
             *)
@@ -32,21 +33,31 @@ _kelvane_cli() {
                 COMPREPLY=($(compgen -W "none tls starttls" -- "$cur"))
             fi
             return ;;
+        --auth)
+            COMPREPLY=($(compgen -W "user xoauth2" -- "$cur"))
+            return ;;
+        --to)
+            _filedir -d
+            return ;;
+        --password-command)
+            compopt -o bashdefault -o default
+            COMPREPLY=($(compgen -c -- "$cur"))
+            return ;;
         --mailbox)
             COMPREPLY=($(compgen -W "$(seq 1 12)" -- "$cur"))
             return ;;
-        --server | --user | --fingerprint | --size)
+        --server | --user | --fingerprint | --size | --older-than)
             return ;;
     esac
 
     local opts=""
     case $cmd in
         "")
-            opts="--dir --help --version mailbox settings eval check autostart" ;;
+            opts="--dir --help --version mailbox settings eval check deleted autostart" ;;
         mailbox)
             case $sub in
                 "") opts="--help list set probe clear default" ;;
-                set) opts="--help --server --user --password-stdin --security --fingerprint" ;;
+                set) opts="--help --server --user --password-stdin --password-command --move-password --auth --security --fingerprint" ;;
                 probe) opts="--help --security" ;;
                 *) opts="--help" ;;
             esac ;;
@@ -63,6 +74,13 @@ _kelvane_cli() {
             opts="--help --mailbox --size --reasons" ;;
         check)
             opts="--help --mailbox --all --delete --no-pipelining --reasons" ;;
+        deleted)
+            case $sub in
+                "") opts="--help list restore purge" ;;
+                restore) opts="--help --to" ;;
+                purge) opts="--help --older-than" ;;
+                *) opts="--help" ;;
+            esac ;;
         autostart)
             [[ -z $sub ]] && opts="--help on off status" || opts="--help" ;;
     esac

@@ -12,7 +12,7 @@ function __kelvane_cli_words
             continue
         end
         switch $w
-            case --dir --server --user --security --fingerprint --mailbox --size
+            case --dir --server --user --security --fingerprint --mailbox --size --auth --password-command --to --older-than
                 set skip 1
             case '-*'
             case '*'
@@ -45,6 +45,7 @@ complete -c kelvane-cli -n '__kelvane_cli_at' -a mailbox -d 'List and change the
 complete -c kelvane-cli -n '__kelvane_cli_at' -a settings -d 'Read and write the per-user store'
 complete -c kelvane-cli -n '__kelvane_cli_at' -a eval -d 'Judge saved messages with the rule set'
 complete -c kelvane-cli -n '__kelvane_cli_at' -a check -d 'Check a mailbox'
+complete -c kelvane-cli -n '__kelvane_cli_at' -a deleted -d 'The kept copies of deleted messages'
 complete -c kelvane-cli -n '__kelvane_cli_at' -a autostart -d 'Start the desktop program when you log in'
 
 complete -c kelvane-cli -n '__kelvane_cli_at mailbox' -a list -d 'One line per configured slot'
@@ -57,7 +58,10 @@ for sub in set probe clear default
 end
 complete -c kelvane-cli -n '__kelvane_cli_in mailbox set' -l server -x -a '(__fish_print_hostnames)' -d 'POP3 server host name'
 complete -c kelvane-cli -n '__kelvane_cli_in mailbox set' -l user -x -d 'User name (mailbox name)'
-complete -c kelvane-cli -n '__kelvane_cli_in mailbox set' -l password-stdin -d 'Read the password from standard input'
+complete -c kelvane-cli -n '__kelvane_cli_in mailbox set' -l password-stdin -d 'Read the password from standard input into the keyring'
+complete -c kelvane-cli -n '__kelvane_cli_in mailbox set' -l password-command -x -a '(__fish_complete_command)' -d 'Command whose first output line is the password or token'
+complete -c kelvane-cli -n '__kelvane_cli_in mailbox set' -l move-password -d 'Move the password from the settings file into the keyring'
+complete -c kelvane-cli -n '__kelvane_cli_in mailbox set' -l auth -x -a 'user\t"USER and PASS" xoauth2\t"OAuth 2.0 access token"' -d 'Sign-in method'
 complete -c kelvane-cli -n '__kelvane_cli_in mailbox set' -l security -x -a 'none tls starttls' -d 'Connection security'
 complete -c kelvane-cli -n '__kelvane_cli_in mailbox set' -l fingerprint -x -d 'Pinned SHA-256 certificate fingerprint'
 complete -c kelvane-cli -n '__kelvane_cli_in mailbox probe' -l security -x -a 'tls starttls' -d 'Security to probe with'
@@ -76,6 +80,12 @@ complete -c kelvane-cli -n '__kelvane_cli_in check' -l all -d 'Check every confi
 complete -c kelvane-cli -n '__kelvane_cli_in check' -l delete -d 'Delete the messages marked for deletion'
 complete -c kelvane-cli -n '__kelvane_cli_in check' -l no-pipelining -d 'One command at a time'
 complete -c kelvane-cli -n '__kelvane_cli_in check' -l reasons -d 'Report why each message got its mark'
+
+complete -c kelvane-cli -n '__kelvane_cli_at deleted' -a list -d 'One line per kept message'
+complete -c kelvane-cli -n '__kelvane_cli_at deleted' -a restore -d 'Write kept messages to DIR/ID.eml'
+complete -c kelvane-cli -n '__kelvane_cli_at deleted' -a purge -d 'Remove the old kept messages'
+complete -c kelvane-cli -n '__kelvane_cli_in deleted restore' -l to -x -a '(__fish_complete_directories)' -d 'Folder to write the .eml files into'
+complete -c kelvane-cli -n '__kelvane_cli_in deleted purge' -l older-than -x -d 'Age in days'
 
 complete -c kelvane-cli -n '__kelvane_cli_at autostart' -a on -d 'Start kelvane when you log in'
 complete -c kelvane-cli -n '__kelvane_cli_at autostart' -a off -d 'Do not start it'
