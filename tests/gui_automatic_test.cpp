@@ -19,8 +19,8 @@
 #include "app/gui/messagemodel.h"
 #include "app/gui/optRetrieve.h"
 #include "app/gui/rmmain.h"
-#include "settings/gui/general.h"
 #include "rules/gui/optsmain.h"
+#include "settings/gui/general.h"
 #include "settings/keys.h"
 #include "support/fakeserver.h"
 #include "support/guitest.h"
@@ -239,13 +239,15 @@ TEST_F(AutomaticTest, ARunFallingDueOfflineIsPostponedUntilTheNetworkIsBack) {
     clock->Tick();
     EXPECT_EQ(srv.Connections(), 0);
     EXPECT_EQ(gate->postponed, 1);
-    EXPECT_NE(ReadFile(LogPath()).find("Automatic check postponed: offline at "), std::string::npos);
+    EXPECT_NE(ReadFile(LogPath()).find("Automatic check postponed: offline at "),
+              std::string::npos);
 
     gate->Online();
     ASSERT_TRUE(srv.Finish()) << srv.Report();
     EXPECT_EQ(main->Timer().Left(), 1);
     ASSERT_EQ(notifier->shown.size(), 1u) << "the walk stopped at mail";
-    EXPECT_EQ(notifier->shown[0].rfind("1 message waiting in bob on ", 0), 0u) << notifier->shown[0];
+    EXPECT_EQ(notifier->shown[0].rfind("1 message waiting in bob on ", 0), 0u)
+        << notifier->shown[0];
 }
 
 // Mailboxes 1 and 3 live on one server. The walk stops at 3, which has mail;

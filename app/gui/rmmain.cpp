@@ -92,7 +92,7 @@ class TfrmMain::WalkReportView : public WalkReport {
         w_.Status(text);
         w_.ShowError(FailedMailboxText(text, w_.pop_.UserName(), w_.pop_.Server()));
     }
-    bool mailLeft = false;  // a deletion left mail to read somewhere
+    bool mailLeft = false;                  // a deletion left mail to read somewhere
     std::vector<MailboxRunResult> results;  // what the notification tells
 
   private:
@@ -111,8 +111,9 @@ TfrmMain::TfrmMain(const Locations& where, Platform platform, QWidget* parent)
       platform_(std::move(platform)),
       countdown_(platform_.clock ? std::move(platform_.clock) : MakeMinuteClock()),
       sound_(platform_.sound ? std::move(platform_.sound) : ui::MakeSound()),
-      gate_(platform_.gate ? std::move(platform_.gate)
-                           : std::make_unique<NetworkWatch>(DesktopBus(QDBusConnection::SystemBus))),
+      gate_(platform_.gate
+                ? std::move(platform_.gate)
+                : std::make_unique<NetworkWatch>(DesktopBus(QDBusConnection::SystemBus))),
       notifier_(platform_.notifier
                     ? std::move(platform_.notifier)
                     : std::make_unique<DesktopNotifier>(DesktopBus(QDBusConnection::SessionBus))) {
@@ -933,7 +934,8 @@ void TfrmMain::btAboutClick() {
     auto pause = countdown_.Pause();
     StopAlarm();
     QMessageBox about(QMessageBox::NoIcon, "About Kelvane",
-                      "Kelvane " KELVANE_VERSION "\n\nA junk-mail filter for POP3 mailboxes: it reads only the "
+                      "Kelvane " KELVANE_VERSION
+                      "\n\nA junk-mail filter for POP3 mailboxes: it reads only the "
                       "headers of waiting mail and deletes the junk on the server.",
                       QMessageBox::Ok, this);
     about.setTextFormat(Qt::PlainText);

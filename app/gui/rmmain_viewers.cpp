@@ -14,8 +14,8 @@
 #include "app/gui/vheader.h"
 #include "app/listcommands.h"
 #include "app/viewers.h"
-#include "settings/gui/general.h"
 #include "rules/gui/optsmain.h"
+#include "settings/gui/general.h"
 
 namespace kelvane {
 

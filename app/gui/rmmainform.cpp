@@ -191,7 +191,8 @@ void TfrmMainForm::SetupForm(QMainWindow* window, QAbstractItemModel* model) {
     pnlHint = new ui::ElidedLabel("Right click for more options, double click to mark", window);
     pnlHint->setObjectName("pnlHint");
     pnlHint->setMaximumWidth(300);
-    pnlStatus = new ui::ElidedLabel("Kelvane " KELVANE_VERSION ": ready to check your mailbox", window);
+    pnlStatus =
+        new ui::ElidedLabel("Kelvane " KELVANE_VERSION ": ready to check your mailbox", window);
     pnlStatus->setObjectName("pnlStatus");
     pnlMailbox = new ui::ElidedLabel(QString(), window);
     pnlMailbox->setObjectName("pnlMailbox");

@@ -282,8 +282,8 @@ LogfilePage::LogfilePage(QWidget* parent) : GeneralPage("pgLogfile", "Logfile", 
     daysLabel->setBuddy(nKeepDays);
     auto* days = new QLabel("days (0: for ever)", this);
     auto* sizeLabel = new QLabel("Keep only the header of messages larger than", this);
-    nKeepMaxKB = ui::MakeSpinBox(this, "nKeepMaxKB", "Largest message kept whole, in KiB", 0,
-                                 1024 * 1024);
+    nKeepMaxKB =
+        ui::MakeSpinBox(this, "nKeepMaxKB", "Largest message kept whole, in KiB", 0, 1024 * 1024);
     sizeLabel->setBuddy(nKeepMaxKB);
     auto* kib = new QLabel("KiB", this);
     connect(cbKeepDeleted, &QCheckBox::toggled, this, [this](bool on) {
@@ -306,8 +306,10 @@ LogfilePage::LogfilePage(QWidget* parent) : GeneralPage("pgLogfile", "Logfile", 
     layout->addStretch();
 
     using G = GeneralSettings;
-    bindings_ = {{"Edit1", &G::logfile},        {"edCount", &G::count},
-                 {"cbKeepDeleted", &G::keepDeleted}, {"nKeepDays", &G::keepDays},
+    bindings_ = {{"Edit1", &G::logfile},
+                 {"edCount", &G::count},
+                 {"cbKeepDeleted", &G::keepDeleted},
+                 {"nKeepDays", &G::keepDays},
                  {"nKeepMaxKB", &G::keepMaxKB}};
 }
 
