@@ -129,6 +129,13 @@ TfrmMain::TfrmMain(const Locations& where, Platform platform, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+    // The members (sound, tray, countdown) go before the widget base does:
+    // nothing the base's closing and hiding sends may reach this window.
+    for (QObject* child : findChildren<QObject*>())
+        child->removeEventFilter(this);
+    hide();
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
     countdown_.OnCaption = nullptr;
     countdown_.OnMode = nullptr;
     countdown_.OnRun = nullptr;
