@@ -40,9 +40,7 @@ std::string NotKeptText(int count) {
     return std::to_string(count) + " messages could not be kept and were not deleted";
 }
 
-namespace {
-
-const char* MarkText(MessageMark mark) {
+const char* MarkName(MessageMark mark) {
     switch (mark) {
         case mmDelete:
             return "delete";
@@ -57,8 +55,6 @@ const char* MarkText(MessageMark mark) {
     }
     return "none";
 }
-
-}  // namespace
 
 std::string DeletedText(int marked) {
     return "There were " + std::to_string(marked) + " messages deleted";
@@ -174,7 +170,7 @@ void MailCheck::KeepCopy(DeletedStore& store, int num, std::string_view message,
         meta.size = pop_.Info().Item(index).Size;
     if (index < list_.Count() && index < pop_.Info().Count()) {
         const MessageRow& row = list_.Rows()[index];
-        meta.mark = MarkText(row.mark);
+        meta.mark = MarkName(row.mark);
         meta.sender = row.sender;
         meta.subject = row.subject;
         meta.reasons = ReasonsReport(evaluator_, row, pop_.Info().Item(index).Headers, mailbox_);

@@ -195,6 +195,10 @@ std::string DeletedText(int marked);
 // the error's own text.
 std::string ShownErrorText(std::string_view text, std::string_view user, std::string_view server);
 
+// The mark as printed and kept: none, delete, question, exception or
+// known-spammer.
+const char* MarkName(MessageMark mark);
+
 // The error box of a failed check or deletion: which mailbox on which
 // server, then what the server or the system said.
 std::string FailedMailboxText(std::string_view text, std::string_view user,

@@ -11,22 +11,6 @@ Locations Options::Where() const {
     return where;
 }
 
-const char* MarkName(MessageMark mark) {
-    switch (mark) {
-        case mmDelete:
-            return "delete";
-        case mmQuestion:
-            return "question";
-        case mmException:
-            return "exception";
-        case mmKnownSpammer:
-            return "known-spammer";
-        case mmNone:
-            break;
-    }
-    return "none";
-}
-
 std::string OneLine(std::string text) {
     for (char& c : text)
         if (c == '\r' || c == '\n' || c == '\t') c = ' ';

@@ -34,8 +34,6 @@ void RegisterCheckCommands(CLI::App& app, Command& command);
 void RegisterDeletedCommands(CLI::App& app, Command& command);
 void RegisterAutostartCommands(CLI::App& app, Command& command);
 
-// The mark as printed: none, delete, question, exception or known-spammer.
-const char* MarkName(MessageMark mark);
 // A header can carry a bare CR, LF or TAB after decoding; one message must
 // stay one output line of fixed columns for scripts reading it.
 std::string OneLine(std::string text);
