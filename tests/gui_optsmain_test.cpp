@@ -191,14 +191,17 @@ const Row kRows[] = {
                  QTest::keyClicks(editor, text);
                  QTest::keyClick(editor, Qt::Key_Return);
              }
+             QCoreApplication::processEvents();  // the delegate commits queued
          };
          grid->setFocus();
          type(2, "gratis");
          type(1, "Equals", Qt::Key_F2);  // "What" takes no typing (Return would be OK)
+         type(5, "40");
+         type(5, "4a");  // a count is digits only
          d.accept();
      },
      "subj.lst",
-     "Contains|gratis|No|Yes|12;Contains|win|No|No|3;"},
+     "Contains|gratis|No|Yes|40;Contains|win|No|No|3;"},
     {"AdjacentDuplicatesGoOnOk",
      {{"except.lst",
        "5,4\r\n0,1,Subject\r\n1,1,Contains\r\n2,1,a\r\n0,2,Subject\r\n1,2,Contains\r\n2,2,a\r\n"}},

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
@@ -46,7 +47,25 @@ bool LaunchMailProgram(Desktop& desktop, MessageBoxes& boxes, const std::string&
     return true;
 }
 
-void OpenHelp(Desktop& desktop, MessageBoxes& boxes, const Locations& where) {
+namespace {
+
+// Desktops open a local file by its path, dropping any "#anchor", so a topic
+// is a small page of its own that sends the browser on to its heading.
+bool WriteTopicPage(const QString& path, const QString& target) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    const QByteArray url = target.toHtmlEscaped().toUtf8();
+    file.write(
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+        "<meta http-equiv=\"refresh\" content=\"0; url=" +
+        url + "\"><title>Kelvane Help</title></head>\n<body><p><a href=\"" + url +
+        "\">Kelvane Help</a></p></body></html>\n");
+    return file.commit();
+}
+
+}  // namespace
+
+void OpenHelp(Desktop& desktop, MessageBoxes& boxes, const Locations& where, int topic) {
     // The program folder, the installed data folder, then the executable's
     // (a build tree run with --dir).
     QString help = DisplayText(where.DataFile("Kelvane.hlp"));
@@ -57,10 +76,17 @@ void OpenHelp(Desktop& desktop, MessageBoxes& boxes, const Locations& where) {
     bool opened = false;
     if (QFileInfo::exists(help)) {
         const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-        const QString page = QDir(cache).filePath("Kelvane-help.html");
+        const QDir dir(cache);
+        const QString page = dir.filePath("Kelvane-help.html");
         QDir().mkpath(cache);
         QFile::remove(page);
-        opened = QFile::copy(help, page) && desktop.OpenFile(page);
+        QString open = page;
+        bool ready = QFile::copy(help, page);
+        if (ready && topic > 0) {
+            open = dir.filePath(QString("Kelvane-help-%1.html").arg(topic));
+            ready = WriteTopicPage(open, QString("Kelvane-help.html#topic-%1").arg(topic));
+        }
+        opened = ready && desktop.OpenFile(open);
     }
     if (!opened) boxes.Error(kHelpError);
 }

@@ -40,8 +40,9 @@ inline constexpr const char* kHelpError = "Unable to open help file - Kelvane.hl
 // the box that says why.
 bool LaunchMailProgram(Desktop& desktop, MessageBoxes& boxes, const std::string& mailer);
 
-// Opens "Kelvane.hlp" (the program folder's, else the installed one); the
-// error box when it cannot.
-void OpenHelp(Desktop& desktop, MessageBoxes& boxes, const Locations& where);
+// Opens "Kelvane.hlp" (the program folder's, else the installed one) at the
+// start, or at a topic (200 the general settings, 100 the spam settings);
+// the error box when it cannot.
+void OpenHelp(Desktop& desktop, MessageBoxes& boxes, const Locations& where, int topic = 0);
 
 }  // namespace kelvane::ui

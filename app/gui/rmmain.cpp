@@ -288,10 +288,10 @@ void TfrmMain::SetDialogs(TfrmOptionsMain& options, TfrmRetrieving& retrieving,
     general_ = &general;
     general.OnLaunch = [this] { btLaunchClick(); };
     general.SetSound(sound_.get());
-    // The spam settings' Help opens the same page; the countdown is already
-    // paused while that dialog is up.
+    // The spam settings' Help opens the same page at its topic; the countdown is
+    // already paused while that dialog is up.
     connect(&options, &TfrmOptionsMain::helpRequested, this,
-            [this](int) { ui::OpenHelp(ui::SystemDesktop(), *boxes_, where_); });
+            [this](int topic) { ui::OpenHelp(ui::SystemDesktop(), *boxes_, where_, topic); });
     check_ = std::make_unique<MailCheck>(pop_, list_, options.Rules().evaluator, log_,
                                          static_cast<CheckView&>(*this));
     check_->KeepCopiesIn(where_);

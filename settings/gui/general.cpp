@@ -382,7 +382,7 @@ void TfrmGeneral::btLaunchMailClick() {
 }
 
 void TfrmGeneral::btHelpClick() {
-    ui::OpenHelp(Desktop(), Boxes(), where_);
+    ui::OpenHelp(Desktop(), Boxes(), where_, 200);
 }
 
 }  // namespace kelvane
