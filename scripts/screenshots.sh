@@ -69,7 +69,7 @@ shoot() {  # name delay seconds-before-shot
     w=$(xdotool search --onlyvisible --name "^Kelvane$" | head -1)
     xdotool windowfocus --sync "$w"; sleep 0.3; xdotool key --clearmodifiers alt+c
     sleep '"$3"'
-    import -window root -crop 641x352+0+0 "'"$out"'/'"$1"'.png"
+    import -window "$w" "'"$out"'/'"$1"'.png"
     kill %1'
   kill $pop; wait $pop 2>/dev/null || true
 }
