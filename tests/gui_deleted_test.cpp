@@ -52,6 +52,7 @@ const std::string kFree =
     ".leading dot\r\n..two\r\n\xFF\xFE\x80 8-bit\r\n" +
     std::string(5000, 'x') + "\r\n";
 const std::string kBig = "From: promo@spam.example\r\nSubject: huge\r\n\r\n";
+constexpr std::time_t kMonday = 1'796'630'000;  // 7 Dec 2026, 09:53 UTC
 const std::string kCafe = "From: Ann <ann@friend.example>\r\nSubject: Caf\xE9\r\n\r\nhi\r\n";
 
 class DeletedWindowTest : public ::testing::Test {
@@ -64,11 +65,11 @@ class DeletedWindowTest : public ::testing::Test {
             picks.erase(picks.begin());
             return QString::fromStdString(pick);
         });
-        Keep(kFree, 1000, "delete", {"Subject contains \"free\"", "Sender on the spam list"},
+        Keep(kFree, kMonday, "delete", {"Subject contains \"free\"", "Sender on the spam list"},
              "deals@shop.example", "FREE \xE2\x82\xAC", false);
-        Keep(kBig, 2000, "known-spammer", {"Known spammer: spam.example"}, "promo@spam.example",
-             "huge", true);
-        Keep(kCafe, 3000, "delete", {}, "ann@friend.example", "Caf\xE9", false);
+        Keep(kBig, kMonday + 3600, "known-spammer", {"Known spammer: spam.example"},
+             "promo@spam.example", "huge", true);
+        Keep(kCafe, kMonday + 7300, "delete", {}, "ann@friend.example", "Caf\xE9", false);
     }
     ~DeletedWindowTest() override {
         ui::SetFilePicker({});
@@ -79,8 +80,8 @@ class DeletedWindowTest : public ::testing::Test {
               const std::string& subject, bool headersOnly) {
         DeletedStore store(DeletedStore::FolderIn(prog.path()), [when] { return when; });
         KeptMessage m;
-        m.user = "bob";
-        m.server = "pop.example";
+        m.user = user;
+        m.server = server;
         m.mark = mark;
         m.reasons = std::move(reasons);
         m.sender = sender;
@@ -113,6 +114,7 @@ class DeletedWindowTest : public ::testing::Test {
     }
     std::string Details() const { return window->memReasons->toPlainText().toStdString(); }
 
+    std::string user = "bob", server = "pop.example";  // the mailbox of the next Keep
     TempDir home, prog;
     Locations where{prog.path(), home.file("user.ini")};
     test::ScriptedBoxes boxes;
@@ -237,7 +239,7 @@ TEST_F(DeletedWindowTest, ShowingReadsTheStoreAgain) {
     EXPECT_EQ(window->lblEmpty->text().toStdString(), "No deleted messages are kept.");
     EXPECT_FALSE(window->btRestore->isEnabled());
     window->hide();
-    Keep(kCafe, 4000, "delete", {}, "ann@friend.example", "again", false);
+    Keep(kCafe, kMonday + 9000, "delete", {}, "ann@friend.example", "again", false);
     window->show();
     EXPECT_EQ(window->stkList->currentWidget(), window->lvDeleted);
     EXPECT_EQ(Cell(0, DeletedModel::Subject), "again");
@@ -263,6 +265,26 @@ TEST_F(DeletedWindowTest, TheMainWindowsMenuOpensIt) {
     EXPECT_EQ(rows, 3);
     EXPECT_TRUE(paused);
     EXPECT_FALSE(main.Timer().Paused());
+}
+
+// Not a test: scripts/screenshots.sh sets KELVANE_SCREENSHOTS to a folder and
+// gets the window with a few copies.
+TEST_F(DeletedWindowTest, Screenshots) {
+    const char* out = std::getenv("KELVANE_SCREENSHOTS");
+    if (!out) GTEST_SKIP() << "KELVANE_SCREENSHOTS not set";
+    user = "ann.b";
+    server = "pop.work.example";
+    Keep("From: Lottery <info@lotto.example>\r\nSubject: You are a winner\r\n\r\n", kMonday + 90000,
+         "delete", {"Subject contains \"winner\"", "From is not in the address book"},
+         "info@lotto.example", "You are a winner", false);
+    Keep("Subject: Cheap watches\r\n\r\n", kMonday + 101000, "delete",
+         {"Sender domain ends with \".example\""}, "sale@store.example", "Cheap watches", false);
+    QApplication::setStyle("Fusion");
+    Open();
+    window->resize(900, 420);
+    Select({1});
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QString(out) + "/deleted-messages.png"));
 }
 
 }  // namespace

@@ -155,7 +155,7 @@ TfrmDeleted::TfrmDeleted(const Locations& where, QWidget* parent)
     setWindowTitle("Deleted messages");
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMaximizeButtonHint);
-    resize(780, 460);
+    resize(900, 460);
 
     sorted_->setSourceModel(model_);
     sorted_->setSortRole(DeletedModel::KeySortRole);
@@ -179,6 +179,7 @@ TfrmDeleted::TfrmDeleted(const Locations& where, QWidget* parent)
     for (int c = 0; c < DeletedModel::ColumnCount; ++c)
         header->setSectionResizeMode(c, QHeaderView::Interactive);
     header->setSectionResizeMode(DeletedModel::Subject, QHeaderView::Stretch);
+    header->setMinimumSectionSize(header->fontMetrics().horizontalAdvance("Size") + 24);
 
     lblEmpty = new QLabel(kEmptyText, this);
     lblEmpty->setObjectName("lblEmpty");
@@ -274,8 +275,14 @@ void TfrmDeleted::Refresh() {
     model_->SetCopies(std::move(copies));
     const bool empty = model_->rowCount() == 0;
     stkList->setCurrentWidget(empty ? static_cast<QWidget*>(lblEmpty) : lvDeleted);
-    for (int c = 0; c < DeletedModel::ColumnCount; ++c)
-        if (c != DeletedModel::Subject) lvDeleted->resizeColumnToContents(c);
+    // The columns fit their content up to a limit, so the subject keeps
+    // room; the whole text is in each cell's tooltip.
+    const int widest = lvDeleted->fontMetrics().horizontalAdvance(QString(26, 'x'));
+    for (int c = 0; c < DeletedModel::ColumnCount; ++c) {
+        if (c == DeletedModel::Subject) continue;
+        lvDeleted->resizeColumnToContents(c);
+        lvDeleted->setColumnWidth(c, std::min(lvDeleted->columnWidth(c), widest));
+    }
     // The newest copy is selected, so its reasons show and Enter opens it.
     if (!empty) lvDeleted->setCurrentIndex(sorted_->index(0, 0));
     SelectionChanged();
