@@ -25,6 +25,7 @@ namespace {
 
 constexpr std::string_view kIndexName = "kelvane-index";
 constexpr std::string_view kIndexHeading = "Kelvane kept copies 1";
+constexpr std::string_view kOpenedPrefix = "kept_";
 // Maildir flags: seen, and a keyword letter for a copy of the header block
 // alone. Flags stand in ASCII order.
 constexpr std::string_view kFlagsWhole = ":2,S";
@@ -378,15 +379,38 @@ std::optional<KeptMessage> DeletedStore::Find(const std::string& id) {
 }
 
 void DeletedStore::Restore(const std::string& id, const std::string& dir) {
+    RestoreTo(id, JoinPath(dir, id + ".eml"));
+}
+
+void DeletedStore::RestoreTo(const std::string& id, const std::string& target) {
     const auto m = Find(id);
     if (!m) throw StoreError("No kept message has the ID " + id);
     const FileContent content = ReadWholeFile(m->path);
     if (content.status != ReadStatus::Ok)
         throw StoreError("Cannot read " + m->path + ": " +
                          (content.error.empty() ? "missing" : content.error));
-    const std::string target = JoinPath(dir, id + ".eml");
     if (const auto error = WriteFileAtomic(target, content.data, 0600))
         throw StoreError("Cannot create file " + target + ": " + *error);
+}
+
+std::string DeletedStore::OpenedCopyPath(const std::string& programDir, const std::string& id) {
+    return JoinPath(programDir, std::string(kOpenedPrefix) + id + ".eml");
+}
+
+void DeletedStore::CleanUpOpenedCopies(const std::string& programDir) {
+    DIR* d = ::opendir(programDir.c_str());
+    if (!d) return;
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (!name.starts_with(kOpenedPrefix) || !name.ends_with(".eml")) continue;
+        const std::string_view id =
+            name.substr(kOpenedPrefix.size(), name.size() - kOpenedPrefix.size() - 4);
+        if (IsValidId(id)) names.emplace_back(name);
+    }
+    ::closedir(d);
+    for (const std::string& name : names)
+        ::unlink(JoinPath(programDir, name).c_str());
 }
 
 int DeletedStore::Purge(int days) {

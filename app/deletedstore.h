@@ -63,10 +63,19 @@ class DeletedStore {
     // Writes the copy to DIR/ID.eml, byte for byte. Throws StoreError for an
     // unknown ID or a file that cannot be written.
     void Restore(const std::string& id, const std::string& dir);
+    // The same to the file path, replaced atomically: a failure leaves the
+    // file as it was.
+    void RestoreTo(const std::string& id, const std::string& path);
 
     // Removes the copies whose file is days days old or more, and leftovers
     // of killed copies in tmp/. Returns how many copies went.
     int Purge(int days);
+
+    // The copies opened with the desktop's mail program are written to the
+    // program folder under these names; the mail program may still read one
+    // when the window closes, so they go at the next start.
+    static std::string OpenedCopyPath(const std::string& programDir, const std::string& id);
+    static void CleanUpOpenedCopies(const std::string& programDir);
 
   private:
     void EnsureFolders();

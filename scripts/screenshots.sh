@@ -107,3 +107,8 @@ echo "Screenshots in $out"
 xvfb-run -a -s "-screen 0 800x600x24" env QT_QPA_PLATFORM=xcb KELVANE_SCREENSHOT_DIR="$out" \
   build/tests/gui_optsmain_test --gtest_filter=SpamSettings.Screenshots >/dev/null
 echo "Subject grid screenshots in $out"
+
+# The kept copies of deleted messages.
+xvfb-run -a -s "-screen 0 1024x700x24" env QT_QPA_PLATFORM=xcb KELVANE_SCREENSHOTS="$out" \
+  build/tests/gui_deleted_test --gtest_filter='*Screenshots' >/dev/null
+echo "Deleted messages screenshot in $out"

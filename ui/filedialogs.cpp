@@ -13,10 +13,15 @@ FilePicker& Picker() {
 
 std::optional<QString> QtPick(QWidget* parent, const FileRequest& r) {
     QFileDialog dialog(parent, r.title, r.start, r.filter);
-    dialog.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (r.folder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+    } else {
+        dialog.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    }
     if (!r.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(r.defaultSuffix);
-    if (!r.start.isEmpty()) dialog.selectFile(r.start);
+    if (!r.start.isEmpty() && !r.folder) dialog.selectFile(r.start);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().front();
 }

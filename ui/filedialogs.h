@@ -17,9 +17,10 @@ struct FileRequest {
     QString start;   // the path the dialog starts at
     QString filter;  // "Text files (*.txt);;All files (*)"
     QString defaultSuffix;
+    bool folder = false;  // choose an existing folder instead of a file
 };
 
-// The chosen file, or nothing when the user cancelled.
+// The chosen file (or folder), or nothing when the user cancelled.
 using FilePicker = std::function<std::optional<QString>(QWidget* parent, const FileRequest&)>;
 
 // Replaces the file dialogs (an empty picker restores QFileDialog).

@@ -20,6 +20,8 @@
 #include <algorithm>
 
 #include "app/checkpolicy.h"
+#include "app/deletedstore.h"
+#include "app/gui/deletedwindow.h"
 #include "app/gui/desktopbus.h"
 #include "app/gui/messagemodel.h"
 #include "app/gui/optRetrieve.h"
@@ -157,6 +159,7 @@ void TfrmMain::Connect() {
     connect(btLaunch, &QToolButton::clicked, this, &TfrmMain::btLaunchClick);
     connect(btGeneral, &QAction::triggered, this, &TfrmMain::btGeneralClick);
     connect(btSpamSetup, &QAction::triggered, this, &TfrmMain::btSpamSetupClick);
+    connect(btDeleted, &QAction::triggered, this, &TfrmMain::btDeletedClick);
     connect(btAbout, &QAction::triggered, this, &TfrmMain::btAboutClick);
     connect(btHelp, &QAction::triggered, this, &TfrmMain::btHelpClick);
     btExit->installEventFilter(this);
@@ -213,6 +216,7 @@ void TfrmMain::FormCreate() {
     ReadSettings();
     // Message files of bodies viewed in an earlier run.
     CleanUpEMLFiles(where_.programDir);
+    DeletedStore::CleanUpOpenedCopies(where_.programDir);
     currentMailbox_ = settings_.defaultMailbox;
     // The first countdown is the stored interval as it is; the dialog's
     // limits are for what the user types.
@@ -913,6 +917,16 @@ void TfrmMain::btSpamSetupClick() {
     }
     auto pause = countdown_.Pause();
     options_->exec();
+}
+
+void TfrmMain::btDeletedClick() {
+    // A deletion adds to the store while it runs; the window waits for it.
+    if (Busy()) return;
+    StopAlarm();
+    auto pause = countdown_.Pause();
+    TfrmDeleted window(where_, this);
+    window.SetMessageBoxes(boxes_);
+    window.exec();
 }
 
 void TfrmMain::btHelpClick() {

@@ -76,6 +76,8 @@ class TfrmMain : public QMainWindow, public TfrmMainForm, private CheckView {
     void btLaunchClick();
     void btGeneralClick();
     void btSpamSetupClick();
+    // The window of the kept copies of deleted messages.
+    void btDeletedClick();
     void btHelpClick();
     void btAboutClick();
     void ShowTotalCount();

@@ -119,6 +119,9 @@ void TfrmMainForm::SetupForm(QMainWindow* window, QAbstractItemModel* model) {
     btGeneral->setObjectName("btGeneral");
     btSpamSetup = dropDown->addAction(ui::OwnIcon(ui::Picture::Mark), "S&pam settings");
     btSpamSetup->setObjectName("btSpamSetup");
+    btDeleted = dropDown->addAction(ui::Icon(ui::Picture::Delete), "&Deleted messages");
+    btDeleted->setObjectName("btDeleted");
+    btDeleted->setToolTip("The kept copies of deleted messages, to restore or open");
     btAbout = dropDown->addAction(ui::Icon(ui::Picture::About), "A&bout");
     btAbout->setObjectName("btAbout");
     btHelp = dropDown->addAction(ui::Icon(ui::Picture::Help), "&Help");

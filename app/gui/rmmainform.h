@@ -41,6 +41,7 @@ class TfrmMainForm {
     QToolButton* btLaunch;
     QAction* btGeneral;
     QAction* btSpamSetup;
+    QAction* btDeleted;
     QAction* btAbout;
     QAction* btHelp;
     QTreeView* ListView1;
