@@ -1,0 +1,130 @@
+#include "app/copywriter.h"
+
+#include <exception>
+
+namespace kelvane {
+
+CopyWriter::CopyWriter(DeletedStore& store, Describe describe, std::size_t threads,
+                       std::size_t held)
+    : store_(store), describe_(std::move(describe)), held_(held > 0 ? held : 1) {
+    // Before any thread looks a copy up.
+    store_.LoadReuse();
+    for (std::size_t i = 0; i < (threads > 0 ? threads : 1); ++i)
+        writers_.emplace_back([this] { Write(); });
+    committer_ = std::thread([this] { Commit(); });
+}
+
+CopyWriter::~CopyWriter() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : writers_)
+        t.join();
+    // The writers are gone: the committer ends once nothing is written.
+    committer_.join();
+}
+
+void CopyWriter::Submit(int num, std::string message, bool headersOnly) {
+    KeptMessage meta = describe_(num, message, headersOnly);
+    meta.headersOnly = headersOnly;
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return holding_ < held_; });
+    ++holding_;
+    waiting_.push_back({num, std::move(message), std::move(meta)});
+    lock.unlock();
+    changed_.notify_all();
+}
+
+std::vector<CopyKeeper::Settled> CopyWriter::TakeSettled(bool wait) {
+    std::unique_lock lock(mutex_);
+    if (wait) changed_.wait(lock, [&] { return !settled_.empty() || holding_ == 0; });
+    std::vector<Settled> out;
+    out.swap(settled_);
+    return out;
+}
+
+std::map<int, std::string> CopyWriter::KeptIds() const {
+    std::lock_guard lock(mutex_);
+    return kept_;
+}
+
+// With the lock held.
+void CopyWriter::Settle(int num, const std::string& id, const std::string& error) {
+    settled_.push_back({num, error.empty(), error});
+    if (error.empty()) kept_[num] = id;
+    --holding_;
+}
+
+void CopyWriter::Write() {
+    for (;;) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !waiting_.empty() || stopping_; });
+        if (waiting_.empty()) return;
+        Job job = std::move(waiting_.front());
+        waiting_.pop_front();
+        ++writing_;
+        lock.unlock();
+
+        std::string error;
+        bool reused = false;
+        PendingCopy copy;
+        try {
+            reused = store_.Reuse(job.message, job.meta);
+            if (!reused) copy = store_.Write(job.message, job.meta);
+        } catch (const std::exception& e) {
+            error = e.what();
+        } catch (...) {
+            error = "Cannot keep a copy";
+        }
+        if (error.empty() && !reused && copy.tmp.empty()) error = "Cannot keep a copy";
+        std::string().swap(job.message);
+
+        lock.lock();
+        --writing_;
+        if (!error.empty()) {
+            Settle(job.num, {}, error);
+        } else if (reused) {
+            Settle(job.num, job.meta.id, {});
+        } else {
+            written_.emplace_back(job.num, std::move(copy));
+        }
+        lock.unlock();
+        changed_.notify_all();
+    }
+}
+
+// The copies written while the last batch was renamed and flushed make the
+// next batch.
+void CopyWriter::Commit() {
+    for (;;) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+            return !written_.empty() || (stopping_ && waiting_.empty() && writing_ == 0);
+        });
+        if (written_.empty()) return;
+        std::vector<std::pair<int, PendingCopy>> taken;
+        taken.swap(written_);
+        lock.unlock();
+
+        std::vector<PendingCopy> batch;
+        batch.reserve(taken.size());
+        for (auto& entry : taken)
+            batch.push_back(std::move(entry.second));
+        try {
+            store_.Commit(batch);
+        } catch (...) {
+            for (PendingCopy& copy : batch)
+                if (copy.error.empty()) copy.error = "Cannot keep a copy in " + store_.Folder();
+        }
+
+        lock.lock();
+        for (std::size_t i = 0; i < batch.size(); ++i)
+            Settle(taken[i].first, batch[i].meta.id, batch[i].error);
+        lock.unlock();
+        changed_.notify_all();
+    }
+}
+
+}  // namespace kelvane
