@@ -32,7 +32,7 @@ void CopyWriter::Submit(int num, std::string message, bool headersOnly) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return holding_ < held_; });
     ++holding_;
-    waiting_.push_back({num, std::move(message), std::move(meta)});
+    waiting_.push_back({submitted_++, num, std::move(message), std::move(meta)});
     lock.unlock();
     changed_.notify_all();
 }
@@ -67,29 +67,24 @@ void CopyWriter::Write() {
         ++writing_;
         lock.unlock();
 
-        std::string error;
-        bool reused = false;
-        PendingCopy copy;
+        Written done{job.num, {}, false};
         try {
-            reused = store_.Reuse(job.message, job.meta);
-            if (!reused) copy = store_.Write(job.message, job.meta);
+            done.reused = store_.Reuse(job.message, job.meta);
+            if (done.reused) {
+                done.copy.meta = std::move(job.meta);
+            } else {
+                done.copy = store_.Write(job.message, std::move(job.meta));
+            }
         } catch (const std::exception& e) {
-            error = e.what();
+            done.copy.error = e.what();
         } catch (...) {
-            error = "Cannot keep a copy";
+            done.copy.error = "Cannot keep a copy in " + store_.Folder();
         }
-        if (error.empty() && !reused && copy.tmp.empty()) error = "Cannot keep a copy";
         std::string().swap(job.message);
 
         lock.lock();
         --writing_;
-        if (!error.empty()) {
-            Settle(job.num, {}, error);
-        } else if (reused) {
-            Settle(job.num, job.meta.id, {});
-        } else {
-            written_.emplace_back(job.num, std::move(copy));
-        }
+        written_[job.seq] = std::move(done);
         lock.unlock();
         changed_.notify_all();
     }
@@ -101,17 +96,22 @@ void CopyWriter::Commit() {
     for (;;) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] {
-            return !written_.empty() || (stopping_ && waiting_.empty() && writing_ == 0);
+            return written_.count(committed_) ||
+                   (stopping_ && waiting_.empty() && writing_ == 0 && written_.empty());
         });
-        if (written_.empty()) return;
-        std::vector<std::pair<int, PendingCopy>> taken;
-        taken.swap(written_);
+        if (!written_.count(committed_)) return;
+        std::vector<Written> taken;
+        for (auto next = written_.find(committed_); next != written_.end();
+             next = written_.find(committed_)) {
+            taken.push_back(std::move(next->second));
+            written_.erase(next);
+            ++committed_;
+        }
         lock.unlock();
 
         std::vector<PendingCopy> batch;
-        batch.reserve(taken.size());
-        for (auto& entry : taken)
-            batch.push_back(std::move(entry.second));
+        for (Written& entry : taken)
+            if (!entry.reused && entry.copy.error.empty()) batch.push_back(std::move(entry.copy));
         try {
             store_.Commit(batch);
         } catch (...) {
@@ -120,8 +120,12 @@ void CopyWriter::Commit() {
         }
 
         lock.lock();
-        for (std::size_t i = 0; i < batch.size(); ++i)
-            Settle(taken[i].first, batch[i].meta.id, batch[i].error);
+        std::size_t at = 0;
+        for (Written& entry : taken) {
+            const PendingCopy& copy =
+                entry.reused || !entry.copy.error.empty() ? entry.copy : batch[at++];
+            Settle(entry.num, copy.meta.id, copy.error);
+        }
         lock.unlock();
         changed_.notify_all();
     }

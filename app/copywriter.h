@@ -46,6 +46,7 @@ class CopyWriter : public CopyKeeper {
 
   private:
     struct Job {
+        std::size_t seq;
         int num;
         std::string message;
         KeptMessage meta;
@@ -59,9 +60,19 @@ class CopyWriter : public CopyKeeper {
     const std::size_t held_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<Job> waiting_;                           // submitted, not yet taken by a writer
-    std::vector<std::pair<int, PendingCopy>> written_;  // flushed in tmp/, not yet renamed
-    std::vector<Settled> settled_;                      // not yet taken
+    std::deque<Job> waiting_;  // submitted, not yet taken by a writer
+    struct Written {
+        int num;
+        PendingCopy copy;  // with its error, when it could not be written
+        bool reused = false;
+    };
+    // Written, reused or failed, by order of submission. They are renamed
+    // and settled in that order, so the session deletes in the order it
+    // fetched and the index lists the copies in that order too.
+    std::map<std::size_t, Written> written_;
+    std::vector<Settled> settled_;  // not yet taken
+    std::size_t submitted_ = 0;
+    std::size_t committed_ = 0;
     std::map<int, std::string> kept_;
     std::size_t holding_ = 0;  // submitted and not settled
     std::size_t writing_ = 0;  // taken by a writer, not yet written

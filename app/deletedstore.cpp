@@ -334,8 +334,11 @@ bool DeletedStore::Reuse(std::string_view message, KeptMessage& meta) {
     // comparison and the new time.
     FileLock lock(LockPath());
     const FileContent content = ReadRegularFile(path, message.size() + 1);
+    // The session that kept it may have been killed before its folder was
+    // on disk: flushed again before the server is told to delete.
     if (content.status != ReadStatus::Ok || content.data != message ||
-        ::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0 ||
+        !FsyncPath(path.substr(0, path.rfind('/'))))
         return false;
     const std::string name = path.substr(path.rfind('/') + 1);
     meta.id = name.substr(0, name.find(':'));
