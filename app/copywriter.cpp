@@ -30,8 +30,12 @@ void CopyWriter::Submit(int num, std::string message, bool headersOnly) {
     KeptMessage meta = describe_(num, message, headersOnly);
     meta.headersOnly = headersOnly;
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return holding_ < held_; });
+    const std::size_t bytes = message.size();
+    changed_.wait(lock, [&] {
+        return holding_ < held_ && (heldBytes_ == 0 || heldBytes_ + bytes <= kHeldBytes);
+    });
     ++holding_;
+    heldBytes_ += bytes;
     waiting_.push_back({submitted_++, num, std::move(message), std::move(meta)});
     lock.unlock();
     changed_.notify_all();
@@ -80,10 +84,12 @@ void CopyWriter::Write() {
         } catch (...) {
             done.copy.error = "Cannot keep a copy in " + store_.Folder();
         }
+        const std::size_t bytes = job.message.size();
         std::string().swap(job.message);
 
         lock.lock();
         --writing_;
+        heldBytes_ -= bytes;
         written_[job.seq] = std::move(done);
         lock.unlock();
         changed_.notify_all();

@@ -30,7 +30,9 @@ class CopyWriter : public CopyKeeper {
     using Describe =
         std::function<KeptMessage(int num, std::string_view message, bool headersOnly)>;
 
-    // At most held copies are waiting or being written at a time.
+    // At most held copies are waiting or being written at a time, and at
+    // most kHeldBytes of them (a larger one alone).
+    static constexpr std::size_t kHeldBytes = std::size_t{64} << 20;
     CopyWriter(DeletedStore& store, Describe describe, std::size_t threads = 4,
                std::size_t held = 8);
     // Finishes every copy submitted, then ends the threads.
@@ -74,8 +76,9 @@ class CopyWriter : public CopyKeeper {
     std::size_t submitted_ = 0;
     std::size_t committed_ = 0;
     std::map<int, std::string> kept_;
-    std::size_t holding_ = 0;  // submitted and not settled
-    std::size_t writing_ = 0;  // taken by a writer, not yet written
+    std::size_t holding_ = 0;    // submitted and not settled
+    std::size_t writing_ = 0;    // taken by a writer, not yet written
+    std::size_t heldBytes_ = 0;  // of the messages not yet written
     bool stopping_ = false;
     std::vector<std::thread> writers_;
     std::thread committer_;

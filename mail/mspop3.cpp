@@ -648,12 +648,17 @@ void TmsRemotePOP::NoteNotKept(std::string reason) {
 bool TmsRemotePOP::StoreCopy(int pos, std::string_view block, bool headersOnly) {
     keeper_->Submit(pos, UnstuffBlock(block), headersOnly);
     for (;;) {
-        for (const CopyKeeper::Settled& s : keeper_->TakeSettled(true)) {
+        const auto settled = keeper_->TakeSettled(true);
+        // Nothing outstanding and no answer: never taken for kept.
+        if (settled.empty()) break;
+        for (const CopyKeeper::Settled& s : settled) {
             if (s.num != pos) continue;
             if (!s.kept) NoteNotKept(s.reason);
             return s.kept;
         }
     }
+    NoteNotKept("Cannot keep a copy");
+    return false;
 }
 
 bool TmsRemotePOP::FetchAndKeep(int pos) {
@@ -692,7 +697,10 @@ void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
     if (uidl) pipe.Send("UIDL", true);
     // The DELEs of the copies settled by now; with wait, for at least one.
     const auto deleteSettled = [&](bool wait) {
-        for (const CopyKeeper::Settled& s : keeper_->TakeSettled(wait)) {
+        const auto settled = keeper_->TakeSettled(wait);
+        // Told nothing is outstanding: what is missing was never kept.
+        if (wait && settled.empty()) writing = 0;
+        for (const CopyKeeper::Settled& s : settled) {
             --writing;
             if (!s.kept) {
                 NoteNotKept(s.reason);
