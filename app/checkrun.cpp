@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "app/copywriter.h"
 #include "app/deletedstore.h"
 #include "base/text.h"
 #include "mail/headers.h"
@@ -159,15 +160,18 @@ void MailCheck::KeepCopiesIn(const Locations& where, std::function<std::time_t()
     keepNow_ = std::move(now);
 }
 
-void MailCheck::KeepCopy(DeletedStore& store, int num, std::string_view message, bool headersOnly) {
+KeptMessage MailCheck::DescribeCopy(int num, std::string_view message, bool headersOnly) const {
     const auto index = static_cast<std::size_t>(num);
     KeptMessage meta;
     meta.user = pop_.UserName();
     meta.server = pop_.Server();
     meta.headersOnly = headersOnly;
     meta.size = static_cast<std::int64_t>(message.size());
-    if (index < pop_.Info().Count() && pop_.Info().Item(index).Size >= 0)
-        meta.size = pop_.Info().Item(index).Size;
+    if (index < pop_.Info().Count()) {
+        const TmsRemoteInfoItem& item = pop_.Info().Item(index);
+        if (item.Size >= 0) meta.size = item.Size;
+        meta.uid = item.UniqueId;
+    }
     if (index < list_.Count() && index < pop_.Info().Count()) {
         const MessageRow& row = list_.Rows()[index];
         meta.mark = MarkName(row.mark);
@@ -175,8 +179,7 @@ void MailCheck::KeepCopy(DeletedStore& store, int num, std::string_view message,
         meta.subject = row.subject;
         meta.reasons = ReasonsReport(evaluator_, row, pop_.Info().Item(index).Headers, mailbox_);
     }
-    store.Keep(message, meta);
-    if (index < keptIds_.size()) keptIds_[index] = meta.id;
+    return meta;
 }
 
 std::optional<std::string> MailCheck::MissingAccountText() const {
@@ -288,8 +291,10 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
     for (std::size_t i = 0; i < list_.Count(); ++i)
         if (IsMarkedForDeletion(list_.Rows()[i].mark)) pop_.MarkForDelete(static_cast<int>(i));
 
-    // The copies: where, and whether, as the settings say now.
+    // The copies: where, and whether, as the settings say now. The writer
+    // goes before the store it writes into.
     std::optional<DeletedStore> store;
+    std::optional<CopyWriter> writer;
     keptIds_.assign(list_.Count(), std::string());
     if (keepWhere_) {
         const SettingsStore user = SettingsStore::OpenUser(*keepWhere_);
@@ -300,15 +305,15 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
         if (keys::Read(user, keys::KeepDeleted)) {
             const std::int32_t kb = keys::Read(user, keys::KeepMaxKB);
             pop_.SetKeepWholeLimit(kb < 0 ? -1 : std::int64_t{kb} * 1024);
-            pop_.OnKeep = [this, &store](TmsRemotePOP&, int num, std::string_view message,
-                                         bool headersOnly) {
-                KeepCopy(*store, num, message, headersOnly);
-            };
+            writer.emplace(*store, [this](int num, std::string_view message, bool headersOnly) {
+                return DescribeCopy(num, message, headersOnly);
+            });
+            pop_.SetKeeper(&*writer);
         }
     }
     struct Unhook {
         TmsRemotePOP& pop;
-        ~Unhook() { pop.OnKeep = nullptr; }
+        ~Unhook() { pop.SetKeeper(nullptr); }
     } unhook{pop_};
 
     view_.DeletionStarting();
@@ -328,6 +333,11 @@ DeletionResult MailCheck::DeleteMessages(const DeletionOptions& options, UserPro
     }
     // The server carries the DELEs out only once QUIT is answered: the
     // blocks record what it did, not what was asked of it.
+    if (writer) {
+        for (const auto& [num, id] : writer->KeptIds())
+            if (static_cast<std::size_t>(num) < keptIds_.size())
+                keptIds_[static_cast<std::size_t>(num)] = id;
+    }
     LogDeleted();
     log_.CloseLogFile();
     result.ran = true;

@@ -151,7 +151,8 @@ class MailCheck {
     void NextInfoUpdated(int num);
     void InfoUpdated();
     void DeletingMessage(int num);
-    void KeepCopy(class DeletedStore& store, int num, std::string_view message, bool headersOnly);
+    // What the index says of the copy of the message at num.
+    struct KeptMessage DescribeCopy(int num, std::string_view message, bool headersOnly) const;
     // The "DELETE SPAM" blocks of the messages the pass deleted.
     void LogDeleted();
     // Log lines written from inside the client's events must not replace

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -33,6 +34,11 @@ constexpr std::string_view kFlagsHeadersOnly = ":2,Sh";
 // Maildir's own rule for what is left in tmp/.
 constexpr std::time_t kStaleTmpSeconds = 36 * 3600;
 
+// The name field of a copy's digest; other programs' fields are ",S=" and
+// the like, so this one stays apart.
+constexpr std::string_view kDigestField = ",K=";
+constexpr std::size_t kDigestChars = 24;
+
 std::string SystemText(int error) {
     return std::strerror(error);
 }
@@ -57,6 +63,43 @@ std::string UniqueName(std::time_t now) {
     ::gettimeofday(&tv, nullptr);
     return std::to_string(now) + ".M" + std::to_string(tv.tv_usec) + "P" +
            std::to_string(::getpid()) + "Q" + std::to_string(++counter);
+}
+
+// What tells this copy from any other: the mailbox, the server's unique id,
+// whether it is the header block alone, and the bytes.
+std::string DigestOf(std::string_view message, const KeptMessage& meta) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    const auto add = [&](std::string_view part) {
+        EVP_DigestUpdate(ctx, part.data(), part.size());
+        EVP_DigestUpdate(ctx, "", 1);
+    };
+    const bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1;
+    if (ok) {
+        add(meta.user);
+        add(meta.server);
+        add(meta.uid);
+        add(meta.headersOnly ? "h" : "w");
+        EVP_DigestUpdate(ctx, message.data(), message.size());
+        EVP_DigestFinal_ex(ctx, md, &length);
+    }
+    EVP_MD_CTX_free(ctx);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string digest;
+    for (unsigned int i = 0; i < length && digest.size() < kDigestChars; ++i) {
+        digest += kHex[md[i] >> 4];
+        digest += kHex[md[i] & 15];
+    }
+    return digest;
+}
+
+// The digest a copy's ID carries; empty for copies named without one.
+std::string_view DigestIn(std::string_view id) {
+    const std::size_t at = id.find(kDigestField);
+    if (at == id.npos) return {};
+    id.remove_prefix(at + kDigestField.size());
+    return id.substr(0, id.find(','));
 }
 
 // Index fields: a TAB between fields, so TAB, line ends and the backslash
@@ -264,42 +307,106 @@ void DeletedStore::EnsureFolders() {
 }
 
 void DeletedStore::Keep(std::string_view message, KeptMessage& meta) {
+    if (!reuseLoaded_) LoadReuse();
+    if (Reuse(message, meta)) return;
+    std::vector<PendingCopy> batch;
+    batch.push_back(Write(message, meta));
+    Commit(batch);
+    if (!batch[0].error.empty()) throw StoreError(batch[0].error);
+    meta = std::move(batch[0].meta);
+}
+
+void DeletedStore::LoadReuse() {
+    reuseLoaded_ = true;
+    byDigest_.clear();
+    for (const auto& [id, file] : ScanFiles(folder_)) {
+        const std::string_view digest = DigestIn(id);
+        if (digest.size() == kDigestChars) byDigest_[std::string(digest)] = file.path;
+    }
+}
+
+bool DeletedStore::Reuse(std::string_view message, KeptMessage& meta) {
+    const auto found = byDigest_.find(DigestOf(message, meta));
+    if (found == byDigest_.end()) return false;
+    const std::string& path = found->second;
+    const std::time_t now = now_();
+    const timespec times[2] = {{now, 0}, {now, 0}};
+    // Under the lock, so that a purge cannot take the copy between the
+    // comparison and the new time.
+    FileLock lock(LockPath());
+    const FileContent content = ReadRegularFile(path, message.size() + 1);
+    // The session that kept it may have been killed before its folder was
+    // on disk: flushed again before the server is told to delete.
+    if (content.status != ReadStatus::Ok || content.data != message ||
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0 ||
+        !FsyncPath(path.substr(0, path.rfind('/'))))
+        return false;
+    const std::string name = path.substr(path.rfind('/') + 1);
+    meta.id = name.substr(0, name.find(':'));
+    meta.deleted = now;
+    meta.path = path;
+    return true;
+}
+
+PendingCopy DeletedStore::Write(std::string_view message, KeptMessage meta) {
     EnsureFolders();
     const std::time_t now = now_();
-    const std::string name = UniqueName(now);
-    const std::string tmp = JoinPath(JoinPath(folder_, "tmp"), name);
-    const std::string cur =
-        JoinPath(JoinPath(folder_, "cur"),
-                 name + std::string(meta.headersOnly ? kFlagsHeadersOnly : kFlagsWhole));
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const std::string name = UniqueName(now) + std::string(kDigestField) + DigestOf(message, meta);
+    PendingCopy copy;
+    copy.tmp = JoinPath(JoinPath(folder_, "tmp"), name);
+    const int fd = ::open(copy.tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) Fail("Cannot keep a copy in " + folder_, errno);
     // The copy's age is its file's time, on the same clock the purge reads.
     const timespec times[2] = {{now, 0}, {now, 0}};
     if (!WriteAll(fd, message) || ::fsync(fd) != 0 || ::futimens(fd, times) != 0) {
         const int error = errno;
         ::close(fd);
-        ::unlink(tmp.c_str());
+        ::unlink(copy.tmp.c_str());
         Fail("Cannot keep a copy in " + folder_, error);
     }
-    if (::close(fd) != 0 || ::rename(tmp.c_str(), cur.c_str()) != 0) {
+    if (::close(fd) != 0) {
         const int error = errno;
-        ::unlink(tmp.c_str());
-        Fail("Cannot keep a copy in " + folder_, error);
-    }
-    // The rename must be on disk before the server is told to delete.
-    if (!FsyncPath(JoinPath(folder_, "cur"))) {
-        const int error = errno;
-        ::unlink(cur.c_str());
+        ::unlink(copy.tmp.c_str());
         Fail("Cannot keep a copy in " + folder_, error);
     }
     meta.id = name;
     meta.deleted = now;
-    meta.path = cur;
-    // The copy is safe; the index can be rebuilt from it when this fails.
-    AppendIndex(meta);
+    meta.path = JoinPath(JoinPath(folder_, "cur"),
+                         name + std::string(meta.headersOnly ? kFlagsHeadersOnly : kFlagsWhole));
+    copy.meta = std::move(meta);
+    return copy;
 }
 
-void DeletedStore::AppendIndex(const KeptMessage& meta) {
+void DeletedStore::Commit(std::vector<PendingCopy>& batch) {
+    const auto fail = [&](PendingCopy& copy, int error) {
+        copy.error = "Cannot keep a copy in " + folder_ + ": " + SystemText(error);
+    };
+    bool any = false;
+    for (PendingCopy& copy : batch) {
+        if (!copy.error.empty()) continue;
+        if (::rename(copy.tmp.c_str(), copy.meta.path.c_str()) != 0) {
+            fail(copy, errno);
+            ::unlink(copy.tmp.c_str());
+            continue;
+        }
+        any = true;
+    }
+    if (!any) return;
+    // The renames must be on disk before the server is told to delete.
+    if (!FsyncPath(JoinPath(folder_, "cur"))) {
+        const int error = errno;
+        for (PendingCopy& copy : batch) {
+            if (!copy.error.empty()) continue;
+            ::unlink(copy.meta.path.c_str());
+            fail(copy, error);
+        }
+        return;
+    }
+    // The copies are safe; the index can be rebuilt from them when this fails.
+    AppendIndex(batch);
+}
+
+void DeletedStore::AppendIndex(const std::vector<PendingCopy>& batch) {
     FileLock lock(LockPath());
     const int fd = ::open(IndexPath().c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return;
@@ -312,7 +419,8 @@ void DeletedStore::AppendIndex(const KeptMessage& meta) {
         char last = '\n';
         if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') text = "\n";
     }
-    text += IndexLine(meta);
+    for (const PendingCopy& copy : batch)
+        if (copy.error.empty()) text += IndexLine(copy.meta);
     (void)WriteAll(fd, text);
     ::close(fd);
 }
@@ -342,6 +450,8 @@ std::vector<KeptMessage> DeletedStore::List() {
             continue;
         }
         m->path = file->second.path;
+        // A copy kept again by a retry has its file's new time.
+        m->deleted = file->second.mtime;
         listed[m->id] = kept.size();
         kept.push_back(std::move(*m));
     }

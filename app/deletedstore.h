@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,16 @@ struct KeptMessage {
     std::int64_t size = 0;  // the message's size on the server
     bool headersOnly = false;
     std::string path;  // the file, filled in by the store
+    // The server's unique id of the message, when it has them; not kept in
+    // the index, only in what tells one copy from another.
+    std::string uid;
+};
+
+// A copy written into tmp/ and flushed, not yet renamed into cur/.
+struct PendingCopy {
+    KeptMessage meta;
+    std::string tmp;
+    std::string error;  // why it is not kept, once committed
 };
 
 inline constexpr std::string_view kDeletedFolderName = "Deleted";
@@ -46,11 +57,27 @@ class DeletedStore {
     static std::string FolderIn(const std::string& programDir);
     const std::string& Folder() const { return folder_; }
 
-    // Writes message into tmp/, flushes it to disk, renames it into cur/ and
-    // flushes the folder, then adds it to the index. meta.id and meta.path
-    // are filled in. Throws StoreError unless the copy is safely in cur/; no
-    // part of it is left behind then.
+    // Keeps message: the copy of the same message from the same mailbox
+    // when there is one already (Reuse), else a new one (Write, Commit).
+    // meta.id and meta.path are filled in. Throws StoreError unless the copy
+    // is safely in cur/; no part of a new copy is left behind then.
     void Keep(std::string_view message, KeptMessage& meta);
+
+    // A session that failed before QUIT deleted nothing, yet kept its copies:
+    // its retry finds them here instead of keeping each message twice. A
+    // copy's name carries a digest of the mailbox, the server's unique id
+    // and the bytes, so that this works from the files alone; the bytes are
+    // compared before a copy is reused. Its time is set to now, as if kept
+    // again. LoadReuse reads the folder once; after it, Reuse, Write and
+    // Commit may be called from several threads (Commit from one at a time).
+    void LoadReuse();
+    bool Reuse(std::string_view message, KeptMessage& meta);
+    // Writes message into tmp/ and flushes it to disk; throws StoreError.
+    PendingCopy Write(std::string_view message, KeptMessage meta);
+    // Renames the written copies into cur/, flushes the folder once for all
+    // of them and adds them to the index. Those that failed have an error
+    // and left nothing behind.
+    void Commit(std::vector<PendingCopy>& batch);
 
     // Every kept copy, newest first. Index lines that are damaged or name a
     // file that is gone are dropped, files the index lacks are described
@@ -79,12 +106,14 @@ class DeletedStore {
 
   private:
     void EnsureFolders();
-    void AppendIndex(const KeptMessage& meta);
+    void AppendIndex(const std::vector<PendingCopy>& batch);
     std::string IndexPath() const;
     std::string LockPath() const;
 
     std::string folder_;
     Now now_;
+    bool reuseLoaded_ = false;
+    std::map<std::string, std::string> byDigest_;  // digest -> path of the copy
 };
 
 }  // namespace kelvane

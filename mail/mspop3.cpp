@@ -562,7 +562,7 @@ void TmsRemotePOP::ProcessMarks() {
         retrieving = retrieving || info_.Item(i).RetrieveMark;
         if (info_.Item(i).DeleteMark) marked.push_back(static_cast<int>(i));
     }
-    if (PipelineActive() && !retrieving && OnKeep) {
+    if (PipelineActive() && !retrieving && keeper_) {
         DeleteKeepingPipelined(marked);
     } else if (PipelineActive() && !retrieving) {
         DeletePipelined(marked);
@@ -576,7 +576,7 @@ void TmsRemotePOP::ProcessMarks() {
             }
             if (info_.Item(i).DeleteMark) {
                 VerifySame(pos);
-                if (OnKeep && !FetchAndKeep(pos)) continue;
+                if (keeper_ && !FetchAndKeep(pos)) continue;
                 Delete(pos);
             }
         }
@@ -646,14 +646,19 @@ void TmsRemotePOP::NoteNotKept(std::string reason) {
 }
 
 bool TmsRemotePOP::StoreCopy(int pos, std::string_view block, bool headersOnly) {
-    const std::string message = UnstuffBlock(block);
-    try {
-        OnKeep(*this, pos, message, headersOnly);
-    } catch (const StoreError& e) {
-        NoteNotKept(e.what());
-        return false;
+    keeper_->Submit(pos, UnstuffBlock(block), headersOnly);
+    for (;;) {
+        const auto settled = keeper_->TakeSettled(true);
+        // Nothing outstanding and no answer: never taken for kept.
+        if (settled.empty()) break;
+        for (const CopyKeeper::Settled& s : settled) {
+            if (s.num != pos) continue;
+            if (!s.kept) NoteNotKept(s.reason);
+            return s.kept;
+        }
     }
-    return true;
+    NoteNotKept("Cannot keep a copy");
+    return false;
 }
 
 bool TmsRemotePOP::FetchAndKeep(int pos) {
@@ -672,10 +677,10 @@ bool TmsRemotePOP::FetchAndKeep(int pos) {
     return StoreCopy(pos, block, headersOnly);
 }
 
-// The check, the fetch and, once the copy is safe, the DELE of each marked
-// message, all in flight together: the copy of one message is written while
-// the next ones arrive. A failure once a DELE went out closes without QUIT,
-// which undoes every DELE of the session.
+// The check and the fetch of each marked message in flight together, the
+// copies written by the keeper while the next replies arrive, and the DELE
+// of each message sent as soon as its copy is safe. A failure once a DELE
+// went out closes without QUIT, which undoes every DELE of the session.
 void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
     enum class Kind { Check, Fetch, Dele };
     struct Owed {
@@ -686,11 +691,29 @@ void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
     Pipeline pipe(*this);
     std::deque<Owed> owed;
     std::size_t sent = 0;
+    std::size_t writing = 0;  // copies handed over and not settled yet
     bool deleting = false;
     bool uidl = !marked.empty() && UniqueIdsWanted();
     if (uidl) pipe.Send("UIDL", true);
+    // The DELEs of the copies settled by now; with wait, for at least one.
+    const auto deleteSettled = [&](bool wait) {
+        const auto settled = keeper_->TakeSettled(wait);
+        // Told nothing is outstanding: what is missing was never kept.
+        if (wait && settled.empty()) writing = 0;
+        for (const CopyKeeper::Settled& s : settled) {
+            --writing;
+            if (!s.kept) {
+                NoteNotKept(s.reason);
+                continue;
+            }
+            if (OnDeleting) OnDeleting(*this, s.num);
+            pipe.Send("DELE " + Number(s.num), false);
+            owed.push_back({Kind::Dele, s.num, false});
+            deleting = true;
+        }
+    };
     try {
-        while (sent < marked.size() || !owed.empty()) {
+        while (sent < marked.size() || !owed.empty() || writing > 0) {
             while (sent < marked.size()) {
                 const int pos = marked[sent];
                 const std::string n = Number(pos);
@@ -704,6 +727,9 @@ void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
             }
             if (uidl) ReadUniqueIds(pipe);
             uidl = false;
+            // Nothing owed by the server: only the keeper can move things on.
+            if (writing > 0) deleteSettled(owed.empty());
+            if (owed.empty()) continue;
             const Owed next = owed.front();
             owed.pop_front();
             switch (next.kind) {
@@ -723,11 +749,8 @@ void TmsRemotePOP::DeleteKeepingPipelined(const std::vector<int>& marked) {
                     CheckReply(code);
                     std::string block;
                     pipe.ReadData(block, next.headersOnly ? HeaderBlockLimit() : MessageLimit());
-                    if (!StoreCopy(next.pos, block, next.headersOnly)) break;
-                    if (OnDeleting) OnDeleting(*this, next.pos);
-                    pipe.Send("DELE " + Number(next.pos), false);
-                    owed.push_back({Kind::Dele, next.pos, false});
-                    deleting = true;
+                    ++writing;
+                    keeper_->Submit(next.pos, UnstuffBlock(block), next.headersOnly);
                     break;
                 }
                 case Kind::Dele:

@@ -47,6 +47,24 @@ class ServerError : public KelvaneError {
     using KelvaneError::KelvaneError;
 };
 
+// Where a deletion pass puts the copies of the messages it deletes. The
+// copies may be written on other threads, while the session goes on.
+class CopyKeeper {
+  public:
+    struct Settled {
+        int num;  // the message's list position
+        bool kept;
+        std::string reason;  // why not, when not kept
+    };
+    virtual ~CopyKeeper() = default;
+    // Takes the copy of the message at num. Blocks while the keeper holds
+    // as many copies as it may, so that fetched messages never pile up.
+    virtual void Submit(int num, std::string message, bool headersOnly) = 0;
+    // The copies settled since the last call: safe on disk, or failed.
+    // With wait, blocks until there is one, unless none is outstanding.
+    virtual std::vector<Settled> TakeSettled(bool wait) = 0;
+};
+
 class TmsCustomPOP : public TmsMailBase {
   public:
     using NumNotify = std::function<void(TmsCustomPOP& sender, int num)>;
@@ -229,18 +247,17 @@ class TmsRemotePOP : public TmsCustomPOP {
     void Retrieve(int pos);
     void SaveMessage(int pos, std::string& contents);
 
-    // A copy of each message before it is deleted. With OnKeep set, the
+    // A copy of each message before it is deleted. With a keeper set, the
     // deletion pass fetches every marked message after its identity check:
     // whole with RETR, or its header block alone with TOP n 0 when its
-    // listed size is above the whole-copy limit. OnKeep gets the message as
-    // the server sent it (dot-stuffing undone, line ends as they came) and
-    // returns once the copy is safe; only then does that message's DELE go
-    // out. A message the server will not hand over, or whose copy OnKeep
-    // refuses with a StoreError, is not deleted; the pass goes on with the
-    // others.
-    using KeepNotify = std::function<void(TmsRemotePOP& sender, int num, std::string_view message,
-                                          bool headersOnly)>;
-    KeepNotify OnKeep;
+    // listed size is above the whole-copy limit, and hands it to the keeper
+    // as the server sent it (dot-stuffing undone, line ends as they came).
+    // Pipelined, the session goes on reading while the keeper writes; a
+    // message's DELE goes out once the keeper says its copy is safe. A
+    // message the server will not hand over, or whose copy the keeper
+    // could not make, is not deleted; the pass goes on with the others.
+    // The keeper must outlive the pass.
+    void SetKeeper(CopyKeeper* keeper) { keeper_ = keeper; }
     // Bytes above which only the header block is kept; negative: no limit.
     void SetKeepWholeLimit(std::int64_t bytes) { keepWholeLimit_ = bytes; }
     // The marked messages the last pass left on the server for want of a
@@ -276,7 +293,8 @@ class TmsRemotePOP : public TmsCustomPOP {
     // The strict fetch and copy of the message at pos; false when it must
     // not be deleted.
     bool FetchAndKeep(int pos);
-    // Hands the fetched block to OnKeep; false when the copy failed.
+    // Hands the fetched block to the keeper and waits for it; false when
+    // the copy failed.
     bool StoreCopy(int pos, std::string_view block, bool headersOnly);
     void NoteNotKept(std::string reason);
     void DeleteKeepingPipelined(const std::vector<int>& marked);
@@ -284,6 +302,7 @@ class TmsRemotePOP : public TmsCustomPOP {
     TmsRemoteInfo info_;
     std::string messageDirectory_;
     bool keepOpen_ = false;
+    CopyKeeper* keeper_ = nullptr;
     std::int64_t keepWholeLimit_ = -1;
     int notKept_ = 0;
     std::string notKeptReason_;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <string>
 #include <vector>
@@ -246,6 +247,58 @@ INSTANTIATE_TEST_SUITE_P(
                            ""},
                       Case{"KeepingOffFetchesNothing", true, false, 1024, 0, false, {}, 2, ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A session that fails before QUIT deletes nothing on the server but keeps
+// its copies; the retry must find them, not keep each message twice.
+TEST_F(KeepCopyTest, RetryReusesTheCopiesOfAFailedSession) {
+    const std::vector<std::string> msgs{Hostile(1), "Subject: hi\r\n\r\nok\r\n", Hostile(3)};
+    FakeServer srv;  // one address for every session: the same mailbox
+    srv.SetCapaAnswer("+OK\r\nPIPELINING\r\n.\r\n");
+    srv.SetUidlAnswer("+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n.\r\n");
+    const auto check = [&](int n, bool fetch) -> FakeServer& {
+        const std::string s = std::to_string(n);
+        srv.Expect("LIST " + s)
+            .Send("+OK " + s + " " + std::to_string(msgs[n - 1].size()) + "\r\n")
+            .Expect("TOP " + s + " 1")
+            .Send("+OK\r\n" + Headers(msgs[n - 1]) + ".\r\n");
+        if (fetch) srv.Expect("RETR " + s).Send("+OK\r\n" + Stuffed(msgs[n - 1]));
+        return srv;
+    };
+    test::ScriptLogin(srv, kUser, kPassword, "+OK 3 100");
+    for (int n = 1; n <= 3; ++n)
+        check(n, false);
+    srv.Expect("QUIT").Send("+OK\r\n").AwaitClientClose();
+    // The server refuses the second DELE: the client leaves without QUIT.
+    test::ScriptLogin(srv, kUser, kPassword, "+OK 3 100");
+    check(1, true);
+    check(3, true);
+    srv.Expect("DELE 1").Send("+OK\r\n").Expect("DELE 3").Send("-ERR busy\r\n");
+    srv.AwaitClientClose();
+    test::ScriptLogin(srv, kUser, kPassword, "+OK 3 100");
+    check(1, true);
+    check(3, true);
+    srv.Expect("DELE 1").Send("+OK\r\n").Expect("DELE 3").Send("+OK\r\n");
+    srv.Expect("QUIT").Send("+OK\r\n").AwaitClientClose();
+
+    Connect(srv);
+    this->check.UpdateInfo();
+    DeletionOptions options;
+    options.launch = true;  // no refill
+    options.confirm = false;
+    test::ScriptedPrompts prompts;
+    EXPECT_THROW(this->check.DeleteMessages(options, prompts, nullptr), ServerError);
+    EXPECT_EQ(this->check.DeleteMessages(options, prompts, nullptr).deleted, 2);
+    EXPECT_TRUE(srv.Finish()) << srv.Report();
+
+    DeletedStore store(DeletedStore::FolderIn(dir.path()));
+    Lines kept;
+    for (const KeptMessage& m : store.List())
+        kept.push_back(m.subject);
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (Lines{"FREE 1", "FREE 3"}));
+    const std::string index = ReadFile(dir.file("Deleted/kelvane-index"));
+    EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), 3) << index;  // heading and two
+}
 
 }  // namespace
 }  // namespace kelvane

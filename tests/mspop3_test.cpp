@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/fakeserver.h"
@@ -959,6 +960,59 @@ TEST_F(PopTest, PipelinedDeletionPass) {
         if (c.foreign) {
             EXPECT_EQ(srv.Received().find("DELE"), std::string::npos) << c.name;
         }
+    }
+}
+
+// A keeper that settles nothing until the last copy is in, as a slow disk
+// would, and refuses the second: the pass waits for it before its last DELEs
+// and QUIT, and deletes only what was kept, pipelined or not.
+TEST_F(PopTest, KeeperDecidesEachDelete) {
+    struct SlowKeeper : CopyKeeper {
+        std::size_t holdUntil;
+        std::vector<Settled> held;
+        std::vector<std::string> copies;
+        explicit SlowKeeper(std::size_t n) : holdUntil(n) {}
+        void Submit(int num, std::string message, bool) override {
+            copies.push_back(message);
+            held.push_back({num, num != 1, num == 1 ? "disk full" : ""});
+        }
+        std::vector<Settled> TakeSettled(bool) override {
+            if (copies.size() < holdUntil) return {};
+            return std::exchange(held, {});
+        }
+    };
+    const auto message = [](int n) {
+        return Headers(std::to_string(n) + "@x", "s") + "\r\n.x\r\n";
+    };
+    for (const bool pipelined : {false, true}) {
+        TmsRemotePOP p;
+        Events log;
+        Wire(p, log);
+        for (int n = 1; n <= 3; ++n) {
+            auto item = std::make_unique<TmsRemoteInfoItem>();
+            item->Headers.LoadFromText(Headers(std::to_string(n) + "@x", "s"));
+            p.Info().Add(std::move(item));
+            p.MarkForDelete(n - 1);
+        }
+        SlowKeeper keeper(pipelined ? 3 : 1);
+        p.SetKeeper(&keeper);
+        FakeServer srv;
+        GreetWithCapa(srv, pipelined ? kCapaPipelining : kCapaPlain, 3);
+        for (int n = 1; n <= 3; ++n) {
+            Info(srv, n, 100, Headers(std::to_string(n) + "@x", "s"))
+                .Expect("RETR " + std::to_string(n))
+                .Send("+OK\r\n" + Headers(std::to_string(n) + "@x", "s") + "\r\n..x\r\n.\r\n");
+            if (!pipelined && n != 2) srv.Expect("DELE " + std::to_string(n)).Send("+OK\r\n");
+        }
+        if (pipelined) srv.Expect("DELE 1").Send("+OK\r\n").Expect("DELE 3").Send("+OK\r\n");
+        Quit(srv);
+        p.SetServer(srv.Address());
+        p.ProcessMarks();
+        EXPECT_TRUE(srv.Finish()) << pipelined << ": " << srv.Report();
+        EXPECT_EQ(keeper.copies, (std::vector<std::string>{message(1), message(2), message(3)}));
+        EXPECT_EQ(p.NotKept(), 1) << pipelined;
+        EXPECT_EQ(p.NotKeptReason(), "disk full") << pipelined;
+        EXPECT_EQ(std::count(log.begin(), log.end(), "Deleting1"), 0) << pipelined;
     }
 }
 
