@@ -47,6 +47,8 @@ std::string_view TransportErrorText(int id) {
             return kTextCommandBreak;
         case kErrReplyTooLarge:
             return kTextReplyTooLarge;
+        case kErrClosedInBlock:
+            return kTextClosedInBlock;
         default:
             return {};
     }
@@ -759,6 +761,9 @@ std::size_t TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, 
         }
         PumpEvents();
         if (complete || cancel_ || counter_.Expired()) break;
+        // Waiting on would only end in the time-out, reported as if the
+        // server were slow.
+        if (closed_) RaiseAndClose(kErrClosedInBlock, std::string(kTextClosedInBlock));
         if (n == 0) IdleOnSocket(POLLIN);
     }
     counter_.Stop();

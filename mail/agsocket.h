@@ -39,6 +39,7 @@ constexpr int kErrLineTooLong = 57013;
 constexpr int kErrCommandBreak = 57014;
 constexpr int kErrReplyTooLarge = 57015;
 constexpr int kErrTls = 57016;  // the TLS handshake or the certificate failed
+constexpr int kErrClosedInBlock = 57017;
 
 inline constexpr std::string_view kTextTimedOut = "Operation timed out";
 inline constexpr std::string_view kTextCanceled = "Operation has been canceled";
@@ -56,6 +57,8 @@ inline constexpr std::string_view kTextLineTooLong = "Reply line too long";
 inline constexpr std::string_view kTextCommandBreak =
     "A command must not contain a line break or a NUL character";
 inline constexpr std::string_view kTextReplyTooLarge = "Reply too large";
+inline constexpr std::string_view kTextClosedInBlock =
+    "The server closed the connection before the end of the reply";
 // A reply that is an empty line: not a refusal, and no text to show.
 inline constexpr std::string_view kTextEmptyReply = "The server sent an empty reply";
 
@@ -169,8 +172,10 @@ class TagSocket {
     // as received (dot-stuffing kept). expectedSize < 1 when unknown. A
     // block of more than limit bytes closes the connection and raises
     // "Reply too large", so a hostile server cannot take all memory. Only
-    // the first keep bytes are appended, the rest is read and dropped.
-    // Returns the bytes of the whole block.
+    // the first keep bytes are appended, the rest is read and dropped. A
+    // peer that closes before the "." line ends it at once with "The server
+    // closed the connection before the end of the reply": nothing more can
+    // come. Returns the bytes of the whole block.
     std::size_t ReadData(std::string& stream, std::int64_t expectedSize = -1,
                          std::size_t limit = kMaxBlock, std::size_t keep = SIZE_MAX);
 
