@@ -4,7 +4,9 @@
 // events stand in for the display connection: a descriptor a notifier
 // watches, written every 20 ms from another thread. Modes: 0 the pump
 // alone (the socket polled in slices, the pump between them), 1 the window
-// waiter. Arg 2: 0 silent, 1 with window events.
+// waiter. Arg 2: 0 silent, 1 with window events. BM_RoundTrips: a strict
+// exchange of 2,000 command lines and replies on loopback, which the waiter
+// must not slow down.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -138,5 +140,52 @@ BENCHMARK(BM_WaitOnSilentServer)
     ->ArgNames({"waiter", "events"})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// Answers every line with one reply line, at once.
+struct EchoServer {
+    SilentServer listener;
+    std::thread thread;
+    EchoServer() {
+        thread = std::thread([this] {
+            const int fd = ::accept(listener.fd, nullptr, nullptr);
+            if (fd < 0) return;
+            char buffer[4096];
+            ssize_t n = 0;
+            while ((n = ::read(fd, buffer, sizeof buffer)) > 0) {
+                for (ssize_t i = 0; i < n; ++i)
+                    if (buffer[i] == '\n') [[maybe_unused]]
+                        const ssize_t w = ::write(fd, "200 ok\r\n", 8);
+            }
+            ::close(fd);
+        });
+    }
+    ~EchoServer() { thread.join(); }
+};
+
+void BM_RoundTrips(benchmark::State& state) {
+    constexpr int kRounds = 2000;
+    const bool waiter = state.range(0) == 1;
+    for (auto _ : state) {
+        EchoServer server;
+        {
+            SilentClient client;
+            client.SetServer("127.0.0.1:" + std::to_string(server.listener.port));
+            if (waiter)
+                kelvane::ui::InstallEventPump(client);
+            else
+                client.SetEventPump([] { kelvane::ui::PumpEvents(); });
+            client.Open();
+            client.Connect();
+            for (int i = 0; i < kRounds; ++i) {
+                client.SendLine("NOOP");
+                client.ReadReply();
+            }
+            client.Close();
+        }
+    }
+    state.counters["per_round_us"] = benchmark::Counter(
+        kRounds, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_RoundTrips)->ArgName("waiter")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
