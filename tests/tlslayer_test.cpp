@@ -9,7 +9,6 @@
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -194,23 +193,6 @@ TEST(TlsPeerTest, PinnedSessionRefusesAHandshakeWithAnotherCertificate) {
     EXPECT_FALSE(pop.Connected());
 }
 
-// Sleeps on the socket as the windows' waiter does, up to the next second
-// of the time-out, and counts the sleeps that ran to their end.
-class SleepCounter : public SocketWaiter {
-  public:
-    explicit SleepCounter(int* overslept) : overslept_(overslept) {}
-    short Wait(int fd, short events, int timeoutMs) override {
-        pollfd p{fd, events, 0};
-        if (::poll(&p, 1, timeoutMs) > 0) return p.revents;
-        ++*overslept_;
-        return 0;
-    }
-    void Interrupt() override {}
-
-  private:
-    int* overslept_;
-};
-
 // With a waiter a sleep lasts up to a second, so a sleep on the socket in
 // the wrong direction, or while TLS holds decrypted bytes, would stall the
 // session for a second each time: each reply line comes in one record with
@@ -231,14 +213,15 @@ TEST(TlsPeerTest, LongSleepsEndOnTheBytesOfEveryReply) {
     Client(pop, peer);
     pop.SetClock(nullptr);  // real seconds: a stall shows
     pop.SetTimeOut(3);
-    int overslept = 0;
-    pop.SetWaiter(std::make_unique<SleepCounter>(&overslept));
+    auto waiter = std::make_unique<test::SleepCounter>();
+    const test::SleepCounter& sleeps = *waiter;
+    pop.SetWaiter(std::move(waiter));
     const auto start = std::chrono::steady_clock::now();
     pop.UpdateInfo();
     const auto took = std::chrono::steady_clock::now() - start;
     ASSERT_EQ(pop.Info().Count(), 2u);
     EXPECT_NE(pop.Info().Item(1).Headers.Text().find("Subject: two"), std::string::npos);
-    EXPECT_EQ(overslept, 0);
+    EXPECT_EQ(sleeps.overslept, 0);
     EXPECT_LT(took, std::chrono::milliseconds(900));
 }
 
