@@ -16,9 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -191,38 +189,6 @@ TEST(TlsPeerTest, PinnedSessionRefusesAHandshakeWithAnotherCertificate) {
     EXPECT_THROW(pop.UpdateInfo(), SocketError);
     EXPECT_EQ(pop.Info().Count(), 0u);
     EXPECT_FALSE(pop.Connected());
-}
-
-// With a waiter a sleep lasts up to a second, so a sleep on the socket in
-// the wrong direction, or while TLS holds decrypted bytes, would stall the
-// session for a second each time: each reply line comes in one record with
-// its block.
-TEST(TlsPeerTest, LongSleepsEndOnTheBytesOfEveryReply) {
-    TlsPeer peer(TLS1_3_VERSION, [](TlsPeer& p) {
-        Login(p, "+OK 2 20");
-        const char* replies[] = {"-ERR\r\n",  // UIDL
-                                 "+OK 1 10\r\n", "+OK\r\nSubject: one\r\n\r\n.\r\n",
-                                 "+OK 2 10\r\n", "+OK\r\nSubject: two\r\n\r\n.\r\n",
-                                 "+OK\r\n"};
-        for (const char* reply : replies) {
-            p.Line();
-            p.Send(reply);
-        }
-    });
-    TmsRemotePOP pop;
-    Client(pop, peer);
-    pop.SetClock(nullptr);  // real seconds: a stall shows
-    pop.SetTimeOut(3);
-    auto waiter = std::make_unique<test::SleepCounter>();
-    const test::SleepCounter& sleeps = *waiter;
-    pop.SetWaiter(std::move(waiter));
-    const auto start = std::chrono::steady_clock::now();
-    pop.UpdateInfo();
-    const auto took = std::chrono::steady_clock::now() - start;
-    ASSERT_EQ(pop.Info().Count(), 2u);
-    EXPECT_NE(pop.Info().Item(1).Headers.Text().find("Subject: two"), std::string::npos);
-    EXPECT_EQ(sleeps.overslept, 0);
-    EXPECT_LT(took, std::chrono::milliseconds(900));
 }
 
 }  // namespace

@@ -46,8 +46,8 @@ class ScriptedPrompts : public UserPrompts {
 
 // Sleeps on the socket as the windows' waiter does, up to the next second of
 // the time-out, and counts the long sleeps that ran to their end: with such
-// a waiter a wait in the wrong direction, or on bytes TLS already holds,
-// stalls until the next second instead of a pump interval.
+// a waiter a wait in the wrong direction stalls until the next second
+// instead of a pump interval.
 class SleepCounter : public SocketWaiter {
   public:
     short Wait(int fd, short events, int timeoutMs) override;
