@@ -122,7 +122,14 @@ void FetchMessage(TmsRemotePOP& pop, int pos, const std::string& folder, CheckVi
     };
     pop.SetMessageDirectory(folder);
     pop.MarkForRetrieve(pos);
-    pop.ProcessMarks();
+    try {
+        pop.ProcessMarks();
+    } catch (...) {
+        // A session left open after a refusal would keep the mailbox locked
+        // against the next one. Dropped without QUIT, it commits nothing.
+        if (pop.Connected()) pop.Close();
+        throw;
+    }
 }
 
 std::optional<std::vector<std::string>> ViewMessages1Click(

@@ -56,7 +56,8 @@ void LoadSavedMessage(TmsMessage& msg, const std::string& path);
 // the server's bytes as folder + EMLFileName(pos), telling view's status
 // line before and after. No other message is touched: marks left on the
 // records by a failed deletion are cleared first, and every mark is
-// cleared again on every way out. Throws what the fetch fails with.
+// cleared again on every way out. A failed fetch closes the session
+// without QUIT. Throws what the fetch fails with.
 void FetchMessage(TmsRemotePOP& pop, int pos, const std::string& folder, CheckView& view);
 
 struct BodyViewContext {

@@ -5,11 +5,10 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -48,6 +47,8 @@ std::string_view TransportErrorText(int id) {
             return kTextCommandBreak;
         case kErrReplyTooLarge:
             return kTextReplyTooLarge;
+        case kErrClosedInBlock:
+            return kTextClosedInBlock;
         default:
             return {};
     }
@@ -132,10 +133,18 @@ ServerParts SplitServer(std::string_view server) {
 // ---------------------------------------------------------------- host lookup
 
 // Shared between the socket and the resolver thread, so an abandoned lookup
-// can finish on its own after the socket has gone.
+// can finish on its own after the socket has gone. The thread signals the
+// end on an event descriptor, so the wait can sleep on it as on a socket.
 struct TagSocket::Lookup {
+    Lookup() : wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~Lookup() {
+        if (wake >= 0) ::close(wake);
+    }
+    Lookup(const Lookup&) = delete;
+    Lookup& operator=(const Lookup&) = delete;
+
     std::mutex mutex;
-    std::condition_variable finished;
+    int wake;
     bool done = false;
     int error = 0;  // getaddrinfo code
     int systemError = 0;
@@ -153,6 +162,8 @@ TagSocket::~TagSocket() {
 }
 
 void TagSocket::CloseHandle() {
+    // A wait parked on the descriptor must not outlive it.
+    if (waiter_ && fd_ >= 0) waiter_->Interrupt();
     if (tls_) {
         tls_->Shutdown();
         tls_.reset();
@@ -254,21 +265,38 @@ void TagSocket::WaitUntil(const std::function<bool()>& done, bool watchError,
     counter_.Stop();
 }
 
-// Sleeps up to one pump interval, or less when the socket shows one of the
+// Without a waiter every sleep is one pump interval, so the pump runs often
+// enough for a window; with one, a sleep lasts until the next second of the
+// time-out, the one thing besides the socket and the waiter that can end it.
+int TagSocket::SliceMs() const {
+    if (!waiter_) return kPumpIntervalMs;
+    const int ms = counter_.MsToNextTick();
+    return ms < 0 ? kPumpIntervalMs : ms < 1 ? 1 : ms;
+}
+
+short TagSocket::Sleep(int fd, short events) {
+    if (fd < 0) events = 0;
+    const int ms = SliceMs();
+    if (waiter_) return waiter_->Wait(events == 0 ? -1 : fd, events, ms);
+    pollfd p{};
+    p.fd = events == 0 ? -1 : fd;
+    p.events = events;
+    return ::poll(&p, 1, ms) > 0 ? p.revents : 0;
+}
+
+// Sleeps up to one slice, or less when the socket shows one of the
 // events. A socket whose peer has closed is not polled for reading again:
 // it would report readable at once, for ever.
 void TagSocket::IdleOnSocket(short events) {
-    pollfd p{};
-    p.fd = fd_;
-    p.events = events;
-    if (fd_ < 0 || events == 0 || (events == POLLIN && closed_)) p.fd = -1;
+    int fd = fd_;
+    if (fd_ < 0 || events == 0 || (events == POLLIN && closed_)) fd = -1;
     // TLS may need the other direction first, and needs no socket at all
     // for bytes it has already decrypted.
-    if (tls_ && p.fd >= 0) {
+    if (tls_ && fd >= 0) {
         if ((events & POLLIN) && tls_->Pending()) return;
-        if (tlsWants_ != 0) p.events = tlsWants_;
+        if (tlsWants_ != 0) events = tlsWants_;
     }
-    ::poll(&p, 1, kPumpIntervalMs);
+    Sleep(fd, events);
 }
 
 // Readable means bytes are waiting; an orderly close only sets the closed flag.
@@ -281,13 +309,11 @@ void TagSocket::WatchReadable() {
         readable_ = true;
         return;
     }
-    pollfd p{};
-    p.fd = fd_;
-    p.events = POLLIN | POLLRDHUP;
-    if (::poll(&p, 1, kPumpIntervalMs) <= 0) return;
+    const short revents = Sleep(fd_, POLLIN | POLLRDHUP);
+    if (revents == 0 || fd_ < 0) return;
     // Bytes with no close behind them need no second look: this wait runs
     // twice for every message of a check.
-    if ((p.revents & POLLIN) && !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+    if ((revents & POLLIN) && !(revents & (POLLRDHUP | POLLHUP | POLLERR))) {
         readable_ = true;
         return;
     }
@@ -303,17 +329,14 @@ void TagSocket::WatchReadable() {
 }
 
 void TagSocket::WatchConnect() {
-    pollfd p{};
-    p.fd = fd_;
-    p.events = POLLOUT;
-    if (fd_ < 0) p.fd = -1;
-    if (::poll(&p, 1, kPumpIntervalMs) <= 0 || p.fd < 0) return;
+    const short revents = Sleep(fd_, POLLOUT);
+    if (revents == 0 || fd_ < 0) return;
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
     if (err != 0) {
         SetErrorFlag(err, Domain::System);
-    } else if (p.revents & POLLOUT) {
+    } else if (revents & POLLOUT) {
         connectedEvent_ = writable_ = true;
     }
 }
@@ -375,7 +398,10 @@ void TagSocket::ResolveHost(const std::string& host) {
                     ::freeaddrinfo(result);
                 }
                 job->done = true;
-                job->finished.notify_all();
+                if (job->wake >= 0) {
+                    const std::uint64_t one = 1;
+                    [[maybe_unused]] const ssize_t w = ::write(job->wake, &one, sizeof one);
+                }
             }).detach();
         } catch (const std::system_error& e) {
             RaiseSystemError(e.code().value() ? e.code().value() : EAGAIN);
@@ -388,12 +414,7 @@ void TagSocket::ResolveHost(const std::string& host) {
                 std::lock_guard lock(job->mutex);
                 return resolved = job->done;
             },
-            false,
-            [&] {
-                std::unique_lock lock(job->mutex);
-                job->finished.wait_for(lock, std::chrono::milliseconds(kPumpIntervalMs),
-                                       [&] { return job->done; });
-            });
+            false, [&] { Sleep(job->wake, POLLIN); });
         lookup_.reset();
         if (resolved) {
             std::lock_guard lock(job->mutex);
@@ -510,10 +531,7 @@ void TagSocket::StartTls() {
                       failed = failure;
                   }
                   if (done || failed) return;
-                  pollfd p{};
-                  p.fd = fd_;
-                  p.events = wants;
-                  ::poll(&p, 1, kPumpIntervalMs);
+                  Sleep(fd_, wants);
               });
     if (cancel_) RaiseCancel();
     if (failed) RaiseTlsFailure(*failed);
@@ -743,6 +761,9 @@ std::size_t TagSocket::ReadData(std::string& stream, std::int64_t expectedSize, 
         }
         PumpEvents();
         if (complete || cancel_ || counter_.Expired()) break;
+        // Waiting on would only end in the time-out, reported as if the
+        // server were slow.
+        if (closed_) RaiseAndClose(kErrClosedInBlock, std::string(kTextClosedInBlock));
         if (n == 0) IdleOnSocket(POLLIN);
     }
     counter_.Stop();
@@ -782,11 +803,8 @@ std::size_t TagSocket::Exchange(std::string& out, std::string& in) {
         if (got > 0 || closed_) break;
         // Bytes TLS has decrypted already need no socket.
         if (tls_ && tls_->Pending()) continue;
-        pollfd p{};
-        p.fd = fd_;
         const bool write = !out.empty() || (tlsWants_ & POLLOUT) != 0;
-        p.events = static_cast<short>(POLLIN | (write ? POLLOUT : 0));
-        ::poll(&p, 1, kPumpIntervalMs);
+        Sleep(fd_, static_cast<short>(POLLIN | (write ? POLLOUT : 0)));
     }
     counter_.Stop();
     if (counter_.Expired()) RaiseTimeOut();
@@ -808,6 +826,7 @@ void TagSocket::Close() {
 
 void TagSocket::Cancel() {
     cancel_ = true;
+    if (waiter_) waiter_->Interrupt();
     Fire(OnCancel);
     lookup_.reset();  // an abandoned lookup finishes on its thread unseen
     Close();

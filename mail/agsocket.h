@@ -5,7 +5,8 @@
 // dot-terminated block, closing. Every wait has a time-out and can be
 // cancelled. Everything runs on the caller's thread: each wait keeps calling
 // the owner's event pump, so a Cancel button handled inside the pump can end
-// it.
+// it, and sleeps through the owner's waiter, which a window makes wake on its
+// own events too.
 
 #include <sys/socket.h>
 
@@ -38,6 +39,7 @@ constexpr int kErrLineTooLong = 57013;
 constexpr int kErrCommandBreak = 57014;
 constexpr int kErrReplyTooLarge = 57015;
 constexpr int kErrTls = 57016;  // the TLS handshake or the certificate failed
+constexpr int kErrClosedInBlock = 57017;
 
 inline constexpr std::string_view kTextTimedOut = "Operation timed out";
 inline constexpr std::string_view kTextCanceled = "Operation has been canceled";
@@ -55,6 +57,8 @@ inline constexpr std::string_view kTextLineTooLong = "Reply line too long";
 inline constexpr std::string_view kTextCommandBreak =
     "A command must not contain a line break or a NUL character";
 inline constexpr std::string_view kTextReplyTooLarge = "Reply too large";
+inline constexpr std::string_view kTextClosedInBlock =
+    "The server closed the connection before the end of the reply";
 // A reply that is an empty line: not a refusal, and no text to show.
 inline constexpr std::string_view kTextEmptyReply = "The server sent an empty reply";
 
@@ -98,6 +102,21 @@ class DialUpLink {
     virtual ~DialUpLink() = default;
     virtual void Connect() = 0;  // dial when needed; throws on failure
     virtual void HangUp() = 0;   // hang up only a connection it dialled itself
+};
+
+// How a wait sleeps on the socket. Without one a wait polls the socket in
+// slices of TagSocket::kPumpIntervalMs and calls the pump between them; a
+// window installs one that also wakes on its own events, so it answers them
+// at once and does not wake while nothing happens.
+class SocketWaiter {
+  public:
+    virtual ~SocketWaiter() = default;
+    // Sleeps until fd shows one of events (poll's flags) or timeoutMs has
+    // passed; fd -1 only sleeps. Returns the events seen as poll's revents,
+    // 0 after the time-out or an Interrupt.
+    virtual short Wait(int fd, short events, int timeoutMs) = 0;
+    // Ends a running Wait at once, before its socket is closed under it.
+    virtual void Interrupt() = 0;
 };
 
 // Percent of a transfer: done * 100 / expected rounded half to even, -1
@@ -153,8 +172,10 @@ class TagSocket {
     // as received (dot-stuffing kept). expectedSize < 1 when unknown. A
     // block of more than limit bytes closes the connection and raises
     // "Reply too large", so a hostile server cannot take all memory. Only
-    // the first keep bytes are appended, the rest is read and dropped.
-    // Returns the bytes of the whole block.
+    // the first keep bytes are appended, the rest is read and dropped. A
+    // peer that closes before the "." line ends it at once with "The server
+    // closed the connection before the end of the reply": nothing more can
+    // come. Returns the bytes of the whole block.
     std::size_t ReadData(std::string& stream, std::int64_t expectedSize = -1,
                          std::size_t limit = kMaxBlock, std::size_t keep = SIZE_MAX);
 
@@ -203,6 +224,10 @@ class TagSocket {
     // Called at least every kPumpIntervalMs while a wait runs.
     void SetEventPump(std::function<void()> pump) { pump_ = std::move(pump); }
     void SetClock(const Clock* clock) { counter_.SetClock(clock); }
+    // With a waiter a wait sleeps until the socket, the waiter or the next
+    // second of the time-out wakes it, in place of the pump interval.
+    void SetWaiter(std::unique_ptr<SocketWaiter> waiter) { waiter_ = std::move(waiter); }
+    SocketWaiter* Waiter() const { return waiter_.get(); }
 
   protected:
     const std::string& Server() const { return server_; }
@@ -249,6 +274,10 @@ class TagSocket {
     void WaitUntil(const std::function<bool()>& done, bool watchError,
                    const std::function<void()>& idle);
     void IdleOnSocket(short events);
+    // One sleep on fd (or none, for -1) through the waiter or ::poll;
+    // returns the events seen.
+    short Sleep(int fd, short events);
+    int SliceMs() const;
     void WatchReadable();
     void WatchConnect();
     void SetErrorFlag(int code, Domain domain);
@@ -263,6 +292,7 @@ class TagSocket {
     int defaultPort_;
     DialUpLink* ras_ = nullptr;
     std::function<void()> pump_;
+    std::unique_ptr<SocketWaiter> waiter_;
     TTimeCounter counter_;
 
     int fd_ = -1;

@@ -55,6 +55,12 @@ bool TTimeCounter::Expired() {
     return expired_;
 }
 
+int TTimeCounter::MsToNextTick() const {
+    if (!running_) return -1;
+    const std::int64_t left = nextTickMs_ - clock_->NowMs();
+    return left <= 0 ? 0 : left >= 1000 ? 1000 : static_cast<int>(left);
+}
+
 int TTimeCounter::Remaining() {
     Tick();
     return remaining_;

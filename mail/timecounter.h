@@ -31,6 +31,9 @@ class TTimeCounter {
     bool Running() const { return running_; }
     bool Expired();
     int Remaining();
+    // Milliseconds until the next whole second is taken off, 0 when it is
+    // due; -1 when the counter is not running.
+    int MsToNextTick() const;
     void ClearExpired() { expired_ = false; }
 
   private:

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           python3 dovecot-pop3d openssl libssl-dev locales
-          qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev qt6-multimedia-dev
+          qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev qt6-multimedia-dev libxcb1-dev
           dbus python3-dbus python3-gi python3-dbusmock trayer
           libsecret-1-dev pkg-config gnome-keyring libsecret-tools
           xvfb xauth fonts-dejavu-core imagemagick xdotool

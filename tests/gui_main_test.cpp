@@ -564,6 +564,92 @@ TEST_F(ListMenuTest, BodyOfRowTwoOfTwoSelectedIsFetchedIntoItsFileAndShownDecode
     EXPECT_FALSE(retrieving->isVisible() || main->Busy());
 }
 
+// A body fetch that fails or is cancelled leaves the window as it was: no
+// viewer and no message file, a box naming the mailbox (after a Cancel only
+// that it was cancelled), the marks cleared, the list intact, the countdown
+// running again, the exit button no longer a Cancel and the focus on the
+// list. The status line says what failed.
+TEST_F(ListMenuTest, AFailedOrCancelledBodyFetchLeavesTheListAsItWas) {
+    enum class End { Refused, Reset, ClosedInBlock, Canceled };
+    struct Row {
+        const char* name;
+        End end;
+        std::string said;  // what the box says after the mailbox line
+    };
+    const Row rows[] = {
+        {"RETR refused", End::Refused, "-ERR no such message"},
+        {"connection reset in the body", End::Reset, "Connection reset by peer"},
+        {"connection closed in the body", End::ClosedInBlock, std::string(kTextClosedInBlock)},
+        {"Cancel during the fetch", End::Canceled, ""},
+    };
+    const std::string part = kFriend.Block() + "\r\nthe first half of the body\r\n";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeServer srv;
+        Session(srv, {kSpam, kFriend});
+        Login(srv, 2);
+        Top(srv, 2, kFriend);
+        srv.Expect("LIST 2").Send("+OK 2 100\r\n").Expect("RETR 2");
+        switch (row.end) {
+            case End::Refused:
+                srv.Send("-ERR no such message\r\n").AwaitClientClose();
+                break;
+            case End::Reset:
+                srv.Send("+OK\r\n" + part).Abort();
+                break;
+            case End::ClosedInBlock:
+                srv.Send("+OK\r\n" + part).Close();
+                break;
+            case End::Canceled:
+                srv.Send("+OK\r\n" + part).AwaitClientClose();
+                break;
+        }
+        Mailbox(1, srv.Address());
+        Start();
+        main->btList->click();
+        ASSERT_EQ(main->Model().rowCount(), 2);
+        main->Pop().Info().Item(0).DeleteMark = true;  // left by a failed deletion
+        const std::string statusBefore = Status();
+
+        std::string exitDuring;
+        bool pausedDuring = false;
+        DuringWaits([&] {
+            if (!main->Busy() || srv.Received().find("RETR 2") == std::string::npos) return;
+            exitDuring = ExitCaption();
+            pausedDuring = main->Timer().Paused();
+            if (row.end == End::Canceled && retrieving->isVisible()) retrieving->btCancel->click();
+        });
+        if (row.end == End::Canceled)
+            boxes.Expect("error", std::string(kTextCanceled));
+        else
+            boxes.Expect("error", "Mailbox bob on server " + srv.Address() + ":\n" + row.said);
+        main->btList->setFocus();
+        Select({1});
+        auto viewer = Viewer();
+        main->ViewBody1->trigger();
+        EXPECT_TRUE(srv.Finish()) << srv.Report();
+
+        EXPECT_EQ(viewer.shown, 0);
+        EXPECT_FALSE(std::filesystem::exists(prog.file("msg_1.eml")));
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_FALSE(main->Pop().Info().Item(i).RetrieveMark);
+            EXPECT_FALSE(main->Pop().Info().Item(i).DeleteMark);
+        }
+        ASSERT_EQ(main->Model().rowCount(), 2);
+        EXPECT_EQ(Cell(1), ui::DisplayText(kFriend.subject).toStdString());
+        EXPECT_EQ(exitDuring, "Cancel");
+        EXPECT_TRUE(pausedDuring);
+        EXPECT_FALSE(main->Timer().Paused());
+        EXPECT_FALSE(main->Busy() || retrieving->isVisible());
+        EXPECT_EQ(ExitCaption(), "Goodbye");
+        EXPECT_TRUE(main->btList->isEnabled());
+        EXPECT_EQ(main->focusWidget(), ListView1());
+        EXPECT_EQ(Status(), row.end == End::Canceled ? statusBefore : row.said);
+        tester.reset();
+        main.reset();
+    }
+}
+
 TEST_F(ListMenuTest, FiftyThousandOctetsAreFetchedAtOnceAndOneMoreAsksFirst) {
     const Msg exact{"4@x", "a@b.example", "exact", 50000},
         above{"5@x", "c@d.example", "above", 50001};

@@ -103,6 +103,91 @@ TEST(RealTrayTest, WaitsForTheHostThenRegistersWithTheWatcher) {
     bus.waitForFinished();
 }
 
+// The X display's window tree, as xwininfo prints it: a window a line,
+// its children below it indented further.
+QByteArray WindowTree(const QString& display) {
+    QProcess tree;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    tree.setProcessEnvironment(env);
+    tree.start("/usr/bin/xwininfo", {"-root", "-tree"});
+    tree.waitForFinished(5000);
+    return tree.readAllStandardOutput();
+}
+
+// Whether a window of class Kelvane sits inside trayer's panel.
+bool DockedInPanel(const QByteArray& tree) {
+    int panelIndent = -1;
+    for (const QByteArray& line : tree.split('\n')) {
+        const int indent = static_cast<int>(line.size() - line.trimmed().size());
+        if (line.contains("(\"panel\" \"trayer\")")) {
+            panelIndent = indent;
+        } else if (panelIndent >= 0 && indent <= panelIndent) {
+            panelIndent = -1;
+        } else if (panelIndent >= 0 && line.contains("(\"kelvane\" \"Kelvane\")")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// An XEmbed tray (trayer) on a desktop whose session bus has no
+// StatusNotifierWatcher: the wait for the tray host ends at once and the
+// icon docks, long before the wait's bound.
+TEST(RealTrayTest, AnXEmbedTrayEndsTheWaitAtOnce) {
+    for (const char* tool :
+         {"/usr/bin/dbus-daemon", "/usr/bin/Xvfb", "/usr/bin/trayer", "/usr/bin/xwininfo"})
+        if (!QFileInfo::exists(tool)) return SkipOrFail(std::string(tool) + " is missing");
+    QProcess bus;
+    bus.start("/usr/bin/dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForReadyRead(10000));
+    const QByteArray address = bus.readLine().trimmed();
+    QProcess x;
+    x.start("/usr/bin/Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    ASSERT_TRUE(x.waitForReadyRead(10000));
+    const QString display = ":" + QString::fromLatin1(x.readLine().trimmed());
+    test::TempDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", home.path().c_str());
+    env.insert("XDG_RUNTIME_DIR", home.path().c_str());
+    env.insert("DISPLAY", display);
+    env.insert("DBUS_SESSION_BUS_ADDRESS", address);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    QProcess trayer;
+    trayer.setProcessEnvironment(env);
+    trayer.start("/usr/bin/trayer", {"--edge", "top", "--widthtype", "pixel", "--width", "200"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return WindowTree(display).contains("panel"); }, 10000))
+        << WindowTree(display).toStdString();
+    {
+        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+        SettingsStore user =
+            SettingsStore::OpenUser(Locations{home.path(), Locations::DefaultUserStore()});
+        keys::Write(user, keys::SysTray, true);
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(KELVANE_GUI_PATH, {"--dir", home.path().c_str()});
+    // The wait's bound is 30 s; an XEmbed tray ends it at its first look.
+    QByteArray tree;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            tree = WindowTree(display);
+            return DockedInPanel(tree);
+        },
+        10000))
+        << tree.toStdString();
+    program.terminate();
+    program.waitForFinished();
+    trayer.terminate();
+    trayer.waitForFinished();
+    x.terminate();
+    x.waitForFinished();
+    bus.kill();
+    bus.waitForFinished();
+}
+
 }  // namespace
 }  // namespace kelvane
 

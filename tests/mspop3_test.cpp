@@ -742,7 +742,7 @@ TEST_F(PopTest, PipelinedLogin) {
 
 // Whatever the server offers and however its replies are cut up, the header
 // pass gives the records and events of the strict exchange, and fails where
-// it fails.
+// it fails. The waits sleep as in a window, and none stalls.
 TEST_F(PopTest, PipelinedHeaderPass) {
     constexpr int kCount = 4;
     auto headers = [](int n) { return Headers(std::to_string(n) + "@x", "s" + std::to_string(n)); };
@@ -785,6 +785,9 @@ TEST_F(PopTest, PipelinedHeaderPass) {
         p.SetEventPump([&] {
             if (cancel && !p.Canceling()) p.Cancel();
         });
+        auto waiter = std::make_unique<test::SleepCounter>();
+        const test::SleepCounter& sleeps = *waiter;
+        p.SetWaiter(std::move(waiter));
         if (c.script == Script::CancelAfterFirst)
             p.OnNextInfoUpdated = [&](TmsRemotePOP&, int n) {
                 log.push_back("NextInfo" + std::to_string(n));
@@ -839,6 +842,10 @@ TEST_F(PopTest, PipelinedHeaderPass) {
             p.Disconnect();
         }
         EXPECT_EQ(p.ServerPipelines(), c.pipelined) << c.name;
+        // Only the pause the script makes may end a sleep by its time.
+        if (later.empty()) {
+            EXPECT_EQ(sleeps.overslept, 0) << c.name;
+        }
         ASSERT_EQ(p.Info().Count(), c.records) << c.name;
         Events expected{"Open", "UpdatingInfo"};
         for (std::size_t i = 0; i < c.records; ++i) {

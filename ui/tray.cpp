@@ -5,11 +5,19 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdint>
+#include <cstdlib>
 
 #include "ui/pictures.h"
+
+#if __has_include(<xcb/xcb.h>)
+#include <xcb/xcb.h>
+#define KELVANE_HAVE_XCB 1
+#endif
 
 namespace kelvane::ui {
 
@@ -76,6 +84,43 @@ bool TrayHostRegistered(QDBusConnection& bus) {
     return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
 }
 
+// An XEmbed tray (an older panel, trayer) owns the manager selection of
+// its screen; the toolkit docks into it without the session bus.
+bool XEmbedTrayPresent() {
+#if defined(KELVANE_HAVE_XCB) && QT_CONFIG(xcb)
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection) return false;
+    // The screen is the number after the dot of the display name, 0 without one.
+    int screen = 0;
+    const QByteArray display = qgetenv("DISPLAY");
+    const int colon = display.lastIndexOf(':');
+    const int dot = display.indexOf('.', colon < 0 ? 0 : colon);
+    if (dot >= 0) screen = display.mid(dot + 1).toInt();
+    const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection,
+        xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(name.size()), name.constData()),
+        nullptr);
+    if (!atom) return false;
+    const xcb_atom_t selection = atom->atom;
+    std::free(atom);
+    if (selection == XCB_ATOM_NONE) return false;  // nobody ever took it
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, selection), nullptr);
+    if (!owner) return false;
+    const bool owned = owner->owner != XCB_NONE;
+    std::free(owner);
+    return owned;
+#else
+    return false;
+#endif
+}
+
+bool TrayPresent(QDBusConnection& bus) {
+    return XEmbedTrayPresent() || TrayHostRegistered(bus);
+}
+
 }  // namespace
 
 std::unique_ptr<TrayIcon> MakeTrayIcon() {
@@ -84,7 +129,7 @@ std::unique_ptr<TrayIcon> MakeTrayIcon() {
 
 void WaitForTrayHost(QObject* context, int timeoutMs, std::function<void()> ready) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || TrayHostRegistered(bus)) {
+    if (!bus.isConnected() || TrayPresent(bus)) {
         QTimer::singleShot(0, context, ready);
         return;
     }
@@ -94,7 +139,7 @@ void WaitForTrayHost(QObject* context, int timeoutMs, std::function<void()> read
     poll->setInterval(250);
     QObject::connect(poll, &QTimer::timeout, context, [poll, waited, timeoutMs, ready] {
         QDBusConnection session = QDBusConnection::sessionBus();
-        if (!TrayHostRegistered(session) && waited->elapsed() < timeoutMs) return;
+        if (!TrayPresent(session) && waited->elapsed() < timeoutMs) return;
         poll->stop();
         poll->deleteLater();
         delete waited;

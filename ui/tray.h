@@ -35,7 +35,8 @@ class TrayIcon {
 std::unique_ptr<TrayIcon> MakeTrayIcon();
 
 // Calls ready once the session bus has a StatusNotifierWatcher with a
-// registered host, or at once without a session bus, or after timeoutMs:
+// registered host or an XEmbed tray owns the screen's tray selection, or at
+// once without a session bus, or after timeoutMs:
 // the toolkit decides once per process whether a tray exists, and at login
 // the panel may come up after the program. The event loop runs meanwhile.
 void WaitForTrayHost(QObject* context, int timeoutMs, std::function<void()> ready);

@@ -160,6 +160,7 @@ class TfrmMain : public QMainWindow, public TfrmMainForm, private CheckView {
     // A failed check or deletion: the run ends, the status line and the log
     // say what failed, and the box names the mailbox.
     void RunFailed(const std::exception& e);
+    void BodyFetchFailed(const std::exception& e);
     void HideToTray();
     void SaveLayout();
     void RestoreLayout();

@@ -5,6 +5,7 @@
 
 #include <QMenu>
 #include <QTimer>
+#include <QTreeView>
 
 #include "app/checkpolicy.h"
 #include "app/gui/messagemodel.h"
@@ -70,6 +71,9 @@ void TfrmMain::ViewMessages1Click() {
     BodyViewContext ctx{pop_, list_, where_.programDir, *boxes_, *this, [this](bool fetching) {
                             if (fetching) {
                                 disableAllButtons();
+                                // The exit button cancels the fetch, as it
+                                // cancels a check.
+                                SetRunRole();
                                 if (isVisible()) {
                                     retrieving_->SetAccount(pop_.UserName(), pop_.Server());
                                     retrieving_->show();
@@ -78,8 +82,13 @@ void TfrmMain::ViewMessages1Click() {
                             } else {
                                 retrieving_->hide();
                                 enableAllButtons();
+                                SetIdleRole();
+                                // The disabled buttons gave the focus away,
+                                // possibly to the exit button.
+                                if (isVisible()) ListView1->setFocus(Qt::OtherFocusReason);
                             }
                         }};
+    const std::string statusBefore = StatusText().toStdString();
     std::optional<std::vector<std::string>> body;
     try {
         // Counted as a call that drives the client, so nothing else does
@@ -91,13 +100,34 @@ void TfrmMain::ViewMessages1Click() {
         } leave{popCalls_};
         body = kelvane::ViewMessages1Click(ctx, SelectedRows());
     } catch (const CancelError& e) {
+        // The user's own Cancel: the list is as it was, and so is the status line.
+        Status(statusBefore);
         ShowError(e.what());
+        return;
+    } catch (const TransportError& e) {
+        BodyFetchFailed(e);
+        return;
+    } catch (const ServerError& e) {
+        BodyFetchFailed(e);
         return;
     } catch (const std::exception& e) {
         ShowError(ShownErrorText(e.what(), pop_.UserName(), pop_.Server()));
         return;
     }
     if (body) ShowViewer(ViewerMode::Body, *body, this);
+}
+
+// As a failed check: the status line says what failed, the box which
+// mailbox, and a refusal of the server is logged.
+void TfrmMain::BodyFetchFailed(const std::exception& e) {
+    if (dynamic_cast<const ServerError*>(&e)) {
+        try {
+            log_.LogError(e.what(), pop_.UserName(), pop_.Server());
+        } catch (const KelvaneError&) {
+        }
+    }
+    Status(ShownErrorText(e.what(), pop_.UserName(), pop_.Server()));
+    ShowError(FailedMailboxText(e.what(), pop_.UserName(), pop_.Server()));
 }
 
 void TfrmMain::Why1Click() {

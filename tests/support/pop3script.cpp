@@ -1,6 +1,7 @@
 #include "support/pop3script.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 namespace kelvane::test {
 
@@ -15,6 +16,14 @@ FakeServer& ScriptLogin(FakeServer& srv, const std::string& user, const std::str
         .Send("+OK logged in\r\n")
         .Expect("STAT")
         .Send(statReply + "\r\n");
+}
+
+short SleepCounter::Wait(int fd, short events, int timeoutMs) {
+    pollfd p{fd, events, 0};
+    if (::poll(&p, 1, timeoutMs) > 0) return p.revents;
+    // A sleep cut short by the coming second says nothing.
+    if (timeoutMs >= 100) ++overslept;
+    return 0;
 }
 
 void ScriptedPrompts::Information(const std::string& text) {

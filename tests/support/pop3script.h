@@ -1,8 +1,8 @@
 #pragma once
 
 // What the mail and check tests share: a sped-up clock, the scripted login
-// of a POP3 session, and a prompts double that is told its answers before
-// the action.
+// of a POP3 session, a prompts double that is told its answers before the
+// action, and a socket waiter that counts the sleeps the socket never ended.
 
 #include <cstdint>
 #include <deque>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/prompts.h"
+#include "mail/agsocket.h"
 #include "mail/timecounter.h"
 #include "support/fakeserver.h"
 
@@ -41,6 +42,17 @@ class ScriptedPrompts : public UserPrompts {
 
   private:
     std::deque<bool> answers_;
+};
+
+// Sleeps on the socket as the windows' waiter does, up to the next second of
+// the time-out, and counts the long sleeps that ran to their end: with such
+// a waiter a wait in the wrong direction stalls until the next second
+// instead of a pump interval.
+class SleepCounter : public SocketWaiter {
+  public:
+    short Wait(int fd, short events, int timeoutMs) override;
+    void Interrupt() override {}
+    int overslept = 0;
 };
 
 }  // namespace kelvane::test
