@@ -170,7 +170,10 @@ KeptMessage MailCheck::DescribeCopy(int num, std::string_view message, bool head
     if (index < pop_.Info().Count()) {
         const TmsRemoteInfoItem& item = pop_.Info().Item(index);
         if (item.Size >= 0) meta.size = item.Size;
-        meta.uid = item.UniqueId;
+        // Without the server's ids, the position tells twin messages apart
+        // (a spam sent twice is two copies); a retry finds them at the same
+        // places, since a session without QUIT deleted nothing.
+        meta.uid = item.UniqueId.empty() ? "#" + std::to_string(num) : item.UniqueId;
     }
     if (index < list_.Count() && index < pop_.Info().Count()) {
         const MessageRow& row = list_.Rows()[index];

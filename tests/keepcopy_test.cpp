@@ -249,12 +249,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // A session that fails before QUIT deletes nothing on the server but keeps
-// its copies; the retry must find them, not keep each message twice.
+// its copies; the retry must find them, not keep each message twice. The
+// server has no unique ids, and messages 1 and 3 are twins: two copies.
 TEST_F(KeepCopyTest, RetryReusesTheCopiesOfAFailedSession) {
-    const std::vector<std::string> msgs{Hostile(1), "Subject: hi\r\n\r\nok\r\n", Hostile(3)};
+    const std::vector<std::string> msgs{Hostile(1), "Subject: hi\r\n\r\nok\r\n", Hostile(1)};
     FakeServer srv;  // one address for every session: the same mailbox
     srv.SetCapaAnswer("+OK\r\nPIPELINING\r\n.\r\n");
-    srv.SetUidlAnswer("+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n.\r\n");
     const auto check = [&](int n, bool fetch) -> FakeServer& {
         const std::string s = std::to_string(n);
         srv.Expect("LIST " + s)
@@ -295,7 +295,7 @@ TEST_F(KeepCopyTest, RetryReusesTheCopiesOfAFailedSession) {
     for (const KeptMessage& m : store.List())
         kept.push_back(m.subject);
     std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(kept, (Lines{"FREE 1", "FREE 3"}));
+    EXPECT_EQ(kept, (Lines{"FREE 1", "FREE 1"}));
     const std::string index = ReadFile(dir.file("Deleted/kelvane-index"));
     EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), 3) << index;  // heading and two
 }
