@@ -51,6 +51,7 @@ while True:
             c.sendall(b"+OK\r\n" + h.encode("latin-1") + b"\r\nbody\r\n.\r\n")
         elif cmd[0] == "QUIT": c.sendall(b"+OK bye\r\n"); break
         elif cmd[0] == "CAPA": c.sendall(b"-ERR no capabilities\r\n")
+        elif cmd[0] == "UIDL": c.sendall(b"-ERR no unique ids\r\n")
         else: c.sendall(b"+OK\r\n")
     c.close()
 PY
@@ -69,7 +70,10 @@ shoot() {  # name delay seconds-before-shot
     w=$(xdotool search --onlyvisible --name "^Kelvane$" | head -1)
     xdotool windowfocus --sync "$w"; sleep 0.3; xdotool key --clearmodifiers alt+c
     sleep '"$3"'
-    import -window "$w" "'"$out"'/'"$1"'.png"
+    # The root window, cut to the main window: the progress window is a
+    # window of its own above it.
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" "'"$out"'/'"$1"'.png"
     kill %1'
   kill $pop; wait $pop 2>/dev/null || true
 }

@@ -2,11 +2,13 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "ui/controls.h"
@@ -98,6 +100,11 @@ MailboxesPage::MailboxesPage(QWidget* parent) : GeneralPage("pgMailboxes", "Mail
         r.edFingerprint =
             ui::MakeEdit(table, Name("edFingerprint", n).constData(), "Fingerprint " + num);
         r.edFingerprint->setPlaceholderText("SHA-256, when pinned");
+        // Wide enough for a usual server and user name; the combo boxes
+        // would otherwise take the room their longest items ask for.
+        const QFontMetrics fm = r.edServe->fontMetrics();
+        r.edServe->setMinimumWidth(fm.horizontalAdvance("pop.mail.example.com") + 12);
+        r.edName->setMinimumWidth(fm.horizontalAdvance("someone.long") + 12);
         const auto place = [&](QWidget* w, int column) { grid->addWidget(w, n, column); };
         place(r.rb, 0);
         place(r.edServe, 1);
@@ -115,6 +122,10 @@ MailboxesPage::MailboxesPage(QWidget* parent) : GeneralPage("pgMailboxes", "Mail
     grid->setColumnStretch(4, 2);
     grid->setColumnStretch(7, 3);
     scroll->setWidget(table);
+    // The rows scroll up and down, never sideways: a cut column hides a field.
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setMinimumWidth(table->sizeHint().width() +
+                            scroll->verticalScrollBar()->sizeHint().width());
 
     auto* note = ui::MakeText(
         this,
