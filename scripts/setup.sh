@@ -11,7 +11,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           libsecret-1-dev pkg-config gnome-keyring libsecret-tools
           xvfb xauth fonts-dejavu-core imagemagick xdotool
           desktop-file-utils appstream man-db zsh fish bash-completion librsvg2-bin
-          dpkg-dev fakeroot lintian file poppler-utils)
+          dpkg-dev fakeroot lintian file poppler-utils x11-utils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -31,6 +31,30 @@ void SkipOrFail(const std::string& why) {
     GTEST_SKIP() << why;
 }
 
+// A program of ours on the X display, with its settings in home.
+QProcessEnvironment DisplayEnvironment(const test::TempDir& home, const QString& display) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", home.path().c_str());
+    env.insert("XDG_RUNTIME_DIR", home.path().c_str());
+    env.insert("DISPLAY", display);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    return env;
+}
+
+// The real program, set to start in the tray.
+void StartInTray(QProcess& program, const test::TempDir& home, const QProcessEnvironment& env) {
+    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    {
+        SettingsStore user =
+            SettingsStore::OpenUser(Locations{home.path(), Locations::DefaultUserStore()});
+        keys::Write(user, keys::SysTray, true);
+    }
+    ::unsetenv("XDG_CONFIG_HOME");
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(KELVANE_GUI_PATH, {"--dir", home.path().c_str()});
+}
+
 TEST(RealTrayTest, WaitsForTheHostThenRegistersWithTheWatcher) {
     const QString python = "/usr/bin/python3";
     QProcess probe;
@@ -69,22 +93,9 @@ TEST(RealTrayTest, WaitsForTheHostThenRegistersWithTheWatcher) {
     ASSERT_TRUE(x.waitForReadyRead(10000));
     const QString display = ":" + QString::fromLatin1(x.readLine().trimmed());
     test::TempDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", home.path().c_str());
-    env.insert("XDG_RUNTIME_DIR", home.path().c_str());
-    env.insert("DISPLAY", display);
-    env.insert("QT_QPA_PLATFORM", "xcb");
-    {
-        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-        SettingsStore user =
-            SettingsStore::OpenUser(Locations{home.path(), Locations::DefaultUserStore()});
-        keys::Write(user, keys::SysTray, true);
-        ::unsetenv("XDG_CONFIG_HOME");
-    }
+    QProcessEnvironment env = DisplayEnvironment(home, display);
     QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(KELVANE_GUI_PATH, {"--dir", home.path().c_str()});
+    StartInTray(program, home, env);
     QByteArray said;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
@@ -147,28 +158,15 @@ TEST(RealTrayTest, AnXEmbedTrayEndsTheWaitAtOnce) {
     ASSERT_TRUE(x.waitForReadyRead(10000));
     const QString display = ":" + QString::fromLatin1(x.readLine().trimmed());
     test::TempDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", home.path().c_str());
-    env.insert("XDG_RUNTIME_DIR", home.path().c_str());
-    env.insert("DISPLAY", display);
+    QProcessEnvironment env = DisplayEnvironment(home, display);
     env.insert("DBUS_SESSION_BUS_ADDRESS", address);
-    env.insert("QT_QPA_PLATFORM", "xcb");
     QProcess trayer;
     trayer.setProcessEnvironment(env);
     trayer.start("/usr/bin/trayer", {"--edge", "top", "--widthtype", "pixel", "--width", "200"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return WindowTree(display).contains("panel"); }, 10000))
         << WindowTree(display).toStdString();
-    {
-        ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-        SettingsStore user =
-            SettingsStore::OpenUser(Locations{home.path(), Locations::DefaultUserStore()});
-        keys::Write(user, keys::SysTray, true);
-        ::unsetenv("XDG_CONFIG_HOME");
-    }
     QProcess program;
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(KELVANE_GUI_PATH, {"--dir", home.path().c_str()});
+    StartInTray(program, home, env);
     // The wait's bound is 30 s; an XEmbed tray ends it at its first look.
     QByteArray tree;
     EXPECT_TRUE(QTest::qWaitFor(
