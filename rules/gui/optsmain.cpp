@@ -18,6 +18,7 @@
 #include "base/fileio.h"
 #include "rules/knownlist.h"
 #include "settings/accounts.h"
+#include "ui/controls.h"
 #include "ui/dialogbuttons.h"
 #include "ui/displaytext.h"
 #include "ui/pictures.h"
@@ -25,15 +26,6 @@
 namespace kelvane {
 
 namespace {
-
-template <class W>
-W* Make(QWidget* parent, const char* name, const QString& text = {}) {
-    auto* w = new W(parent);
-    w->setObjectName(name);
-    if constexpr (std::is_base_of_v<QAbstractButton, W>) w->setText(text);
-    w->setAccessibleName(QString(text).remove('&'));
-    return w;
-}
 
 QLabel* Text(QWidget* parent, const QString& text) {
     auto* l = new QLabel(text, parent);
@@ -122,16 +114,17 @@ TfrmOptionsMain::TfrmOptionsMain(const Locations& where, QWidget* parent, ui::Me
 
     // Size
     auto* size = new QWidget(this);
-    cbSmaller_ = Make<QCheckBox>(size, "cbSmaller", "If the message size is smaller than");
-    nSmaller_ = Make<QSpinBox>(size, "nSmaller", "Smaller than, bytes");
+    cbSmaller_ =
+        ui::MakeControl<QCheckBox>(size, "cbSmaller", "If the message size is smaller than");
+    nSmaller_ = ui::MakeControl<QSpinBox>(size, "nSmaller", "Smaller than, bytes");
     nSmaller_->setRange(0, 100000);
-    rbSmallerCheck_ = Make<QRadioButton>(size, "rbSmallerCheck", "check mark");
-    rbSmallerQuestion_ = Make<QRadioButton>(size, "rbSmallerQuestion", "question");
-    cbLarger_ = Make<QCheckBox>(size, "cbLarger", "If the message size is larger than");
-    nLarger_ = Make<QSpinBox>(size, "nLarger", "Larger than, bytes");
+    rbSmallerCheck_ = ui::MakeControl<QRadioButton>(size, "rbSmallerCheck", "check mark");
+    rbSmallerQuestion_ = ui::MakeControl<QRadioButton>(size, "rbSmallerQuestion", "question");
+    cbLarger_ = ui::MakeControl<QCheckBox>(size, "cbLarger", "If the message size is larger than");
+    nLarger_ = ui::MakeControl<QSpinBox>(size, "nLarger", "Larger than, bytes");
     nLarger_->setRange(0, 99999999);
-    rbLargerCheck_ = Make<QRadioButton>(size, "rbLargerCheck", "check mark");
-    rbLargerQuestion_ = Make<QRadioButton>(size, "rbLargerQuestion", "question");
+    rbLargerCheck_ = ui::MakeControl<QRadioButton>(size, "rbLargerCheck", "check mark");
+    rbLargerQuestion_ = ui::MakeControl<QRadioButton>(size, "rbLargerQuestion", "question");
     auto* sizeGrid = new QGridLayout;
     int r = 0;
     for (auto [cb, n, check, question] :
@@ -159,17 +152,17 @@ TfrmOptionsMain::TfrmOptionsMain(const Locations& where, QWidget* parent, ui::Me
 
     // BlackList
     auto* black = new QWidget(this);
-    cbKnownSpammers_ =
-        Make<QCheckBox>(black, "cbKnownSpammers",
-                        "Compare e-mail with this list of known spammers. Will be marked with :");
-    memo1_ = Make<QPlainTextEdit>(black, "memo1", "Known spammer blacklist");
+    cbKnownSpammers_ = ui::MakeControl<QCheckBox>(
+        black, "cbKnownSpammers",
+        "Compare e-mail with this list of known spammers. Will be marked with :");
+    memo1_ = ui::MakeControl<QPlainTextEdit>(black, "memo1", "Known spammer blacklist");
     memo1_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    btEdit_ = Make<QPushButton>(black, "btEdit", "&Edit");
-    btSave_ = Make<QPushButton>(black, "btSave", "&Save");
-    btCancelEdit_ = Make<QPushButton>(black, "btCancelBlacklist", "Cancel");
-    lblSpamCount_ = Make<QLabel>(black, "lblSpamCount", "Spammers");
+    btEdit_ = ui::MakeControl<QPushButton>(black, "btEdit", "&Edit");
+    btSave_ = ui::MakeControl<QPushButton>(black, "btSave", "&Save");
+    btCancelEdit_ = ui::MakeControl<QPushButton>(black, "btCancelBlacklist", "Cancel");
+    lblSpamCount_ = ui::MakeControl<QLabel>(black, "lblSpamCount", "Spammers");
     lblSpamCount_->setText("###");
-    pnlNotice_ = Make<QLabel>(black, "pnlNotice", "Notice");
+    pnlNotice_ = ui::MakeControl<QLabel>(black, "pnlNotice", "Notice");
     pnlNotice_->setAlignment(Qt::AlignCenter);
     pnlNotice_->hide();
     connect(btEdit_, &QPushButton::clicked, this, &TfrmOptionsMain::EditBlacklist);

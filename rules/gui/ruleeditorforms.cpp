@@ -12,21 +12,13 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "ui/controls.h"
 #include "ui/dialogbuttons.h"
 #include "ui/displaytext.h"
 
 namespace kelvane {
 
 namespace {
-
-template <class W>
-W* Make(QWidget* parent, const char* name, const QString& text = {}) {
-    auto* w = new W(parent);
-    w->setObjectName(name);
-    if constexpr (std::is_base_of_v<QAbstractButton, W>) w->setText(text);
-    w->setAccessibleName(QString(text).remove('&'));
-    return w;
-}
 
 QLabel* Label(QWidget* parent, const QString& text, bool bold = false) {
     auto* l = new QLabel(text, parent);
@@ -40,7 +32,7 @@ QLabel* Label(QWidget* parent, const QString& text, bool bold = false) {
 }
 
 QComboBox* Conditions(QWidget* parent, int count, const QString& accessible) {
-    auto* c = Make<QComboBox>(parent, "cbCondition", accessible);
+    auto* c = ui::MakeControl<QComboBox>(parent, "cbCondition", accessible);
     for (int i = 0; i < count; ++i)
         c->addItem(kConditionItems[static_cast<std::size_t>(i)].label);
     return c;
@@ -49,7 +41,7 @@ QComboBox* Conditions(QWidget* parent, int count, const QString& accessible) {
 template <std::size_t N>
 QComboBox* Suggestions(QWidget* parent, const char* name, const QString& accessible,
                        const std::array<const char*, N>& items) {
-    auto* c = Make<QComboBox>(parent, name, accessible);
+    auto* c = ui::MakeControl<QComboBox>(parent, name, accessible);
     c->setEditable(true);
     c->setInsertPolicy(QComboBox::NoInsert);
     for (const char* s : items)
@@ -64,8 +56,8 @@ QLayout* Marks(QWidget* parent, QRadioButton*& check, QRadioButton*& question,
     auto* box = new QVBoxLayout;
     auto* row = new QHBoxLayout;
     row->addWidget(Label(parent, "Mark message with :"));
-    check = Make<QRadioButton>(parent, "rbCheck", checkText);
-    question = Make<QRadioButton>(parent, "rbQuestion", "&question mark");
+    check = ui::MakeControl<QRadioButton>(parent, "rbCheck", checkText);
+    question = ui::MakeControl<QRadioButton>(parent, "rbQuestion", "&question mark");
     row->addWidget(check);
     row->addWidget(question);
     row->addStretch();
@@ -123,7 +115,7 @@ TfrmOptionsSubject::TfrmOptionsSubject(ui::MessageBoxes& boxes, QWidget* parent)
     row->addWidget(cbCondition_);
     row->addWidget(edText_, 1);
     body->addLayout(row);
-    cbCase_ = Make<QCheckBox>(this, "cbCase", "&Check if case matters (upper/lower)");
+    cbCase_ = ui::MakeControl<QCheckBox>(this, "cbCase", "&Check if case matters (upper/lower)");
     body->addWidget(cbCase_);
     body->addLayout(Marks(this, rbCheck_, rbQuestion_, "check &mark"));
     Finish(body);
@@ -169,7 +161,7 @@ TfrmOptionsFROM::TfrmOptionsFROM(ui::MessageBoxes& boxes, QWidget* parent)
                           "will be marked for deletion."));
     const QString label = "The sender's e-mail/domain address (as viewed on the main screen):";
     body->addWidget(Label(this, label));
-    cbWhat_ = Make<QComboBox>(this, "cbWhat", "E-mail address or domain name");
+    cbWhat_ = ui::MakeControl<QComboBox>(this, "cbWhat", "E-mail address or domain name");
     cbWhat_->addItems({"E-mail address", "Domain name"});
     cbCondition_ = Conditions(this, kSenderConditions, label);
     cbCondition_->setMaxVisibleItems(10);
@@ -226,20 +218,20 @@ TfrmHeaders::TfrmHeaders(ui::MessageBoxes& boxes, const std::vector<HeaderMailbo
     body->addWidget(Label(this,
                           "If text in the e-mail header line follows any of these patterns it "
                           "will be marked for deletion since it looks like a potential spam."));
-    rbHeader_ = Make<QRadioButton>(this, "rbHeader", "Message Header");
+    rbHeader_ = ui::MakeControl<QRadioButton>(this, "rbHeader", "Message Header");
     cbCondition_ = Conditions(this, kHeaderConditions, "Message Header");
     edText_ = Suggestions(this, "edText", "Header text", kHeaderSuggestions);
-    cbCase_ = Make<QCheckBox>(this, "cbCase", "&Check if case matters (upper/lower)");
-    rbReplyTo_ = Make<QRadioButton>(this, "rbReplyTo",
-                                    "The Sender address does not match the 'Reply-to' address");
-    rbTo_ = Make<QRadioButton>(this, "rbTo", "The 'To' address does not contain:");
-    edTo_ = Make<QLineEdit>(this, "edTo", "The 'To' address does not contain:");
+    cbCase_ = ui::MakeControl<QCheckBox>(this, "cbCase", "&Check if case matters (upper/lower)");
+    rbReplyTo_ = ui::MakeControl<QRadioButton>(
+        this, "rbReplyTo", "The Sender address does not match the 'Reply-to' address");
+    rbTo_ = ui::MakeControl<QRadioButton>(this, "rbTo", "The 'To' address does not contain:");
+    edTo_ = ui::MakeControl<QLineEdit>(this, "edTo", "The 'To' address does not contain:");
     lblMailBox_ = Label(this, "For Mailbox:");
-    cbMailBox_ = Make<QComboBox>(this, "cbMailBox", "For Mailbox:");
+    cbMailBox_ = ui::MakeControl<QComboBox>(this, "cbMailBox", "For Mailbox:");
     for (const HeaderMailboxEntry& e : mailboxes_)
         cbMailBox_->addItem(ui::DisplayText(e.text));
-    rbEqualsTo_ =
-        Make<QRadioButton>(this, "rbEqualsTo", "The Sender address equals the 'To' address field");
+    rbEqualsTo_ = ui::MakeControl<QRadioButton>(this, "rbEqualsTo",
+                                                "The Sender address equals the 'To' address field");
     body->addWidget(rbHeader_);
     auto* row = new QHBoxLayout;
     row->addWidget(cbCondition_);
@@ -323,16 +315,16 @@ TfrmAlwaysAccept::TfrmAlwaysAccept(ui::MessageBoxes& boxes, QWidget* parent)
     setWindowTitle("Accept e-mail from");
     auto* body = new QVBoxLayout;
     body->addWidget(Label(this, "Always accept e-mail when:", true));
-    rbEmail_ = Make<QRadioButton>(this, "rbEmail", "The explicit e-mail address is:");
-    edEmail_ = Make<QLineEdit>(this, "edEmail", "The explicit e-mail address is:");
+    rbEmail_ = ui::MakeControl<QRadioButton>(this, "rbEmail", "The explicit e-mail address is:");
+    edEmail_ = ui::MakeControl<QLineEdit>(this, "edEmail", "The explicit e-mail address is:");
     edEmail_->setToolTip("Enter an e-mail address, for example ann@example.com");
-    rbDomain_ = Make<QRadioButton>(this, "rbDomain", "The domain name is:");
-    edDomain_ = Make<QLineEdit>(this, "edDomain", "The domain name is:");
+    rbDomain_ = ui::MakeControl<QRadioButton>(this, "rbDomain", "The domain name is:");
+    edDomain_ = ui::MakeControl<QLineEdit>(this, "edDomain", "The domain name is:");
     edDomain_->setToolTip("The domain is the part after the '@' symbol");
-    rbSubject_ = Make<QRadioButton>(this, "rbSubject", "When the subject line ");
+    rbSubject_ = ui::MakeControl<QRadioButton>(this, "rbSubject", "When the subject line ");
     cbCondition_ = Conditions(this, kExceptionConditions, "When the subject line ");
-    edSubject_ = Make<QLineEdit>(this, "edSubject", "Subject text");
-    cbCase_ = Make<QCheckBox>(this, "cbCase", "&Check if case matters (upper/lower)");
+    edSubject_ = ui::MakeControl<QLineEdit>(this, "edSubject", "Subject text");
+    cbCase_ = ui::MakeControl<QCheckBox>(this, "cbCase", "&Check if case matters (upper/lower)");
     auto* grid = new QFormLayout;
     grid->addRow(rbEmail_, edEmail_);
     grid->addRow(rbDomain_, edDomain_);
@@ -403,7 +395,7 @@ TfrmImportSpam::TfrmImportSpam(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Import new keywords");
     heading_ = Label(this, "Import spam keywords", true);
     heading_->setObjectName("lblHeading");
-    memo_ = Make<QPlainTextEdit>(this, "memo1", "Import spam keywords");
+    memo_ = ui::MakeControl<QPlainTextEdit>(this, "memo1", "Import spam keywords");
     QPushButton *ok = nullptr, *cancel = nullptr;
     auto* buttons = ui::OkCancelButtons(this, ok, cancel);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
