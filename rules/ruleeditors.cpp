@@ -97,6 +97,10 @@ bool InRange(int condition, int count) {
     return condition >= 0 && condition < count;
 }
 
+std::optional<EditorRefusal> Refuse(std::string_view text, EditorField field) {
+    return EditorRefusal{std::string(text), field};
+}
+
 // The part of a 'To' rule's text before its mailbox marker.
 std::string BeforeMarker(std::string_view text) {
     return std::string(text.substr(0, text.find(kMailboxMarker)));
@@ -107,6 +111,19 @@ std::string BeforeMarker(std::string_view text) {
 bool ConditionTakesText(int condition) {
     return InRange(condition, kTextConditions);
 }
+
+namespace {
+
+// A condition from the list, and a text where the condition looks at one.
+std::optional<EditorRefusal> CheckConditionAndText(int condition, int conditions,
+                                                   std::string_view text,
+                                                   std::string_view blankText) {
+    if (!InRange(condition, conditions)) return Refuse(kNoConditionText, EditorField::Condition);
+    if (ConditionTakesText(condition) && Blank(text)) return Refuse(blankText, EditorField::Text);
+    return std::nullopt;
+}
+
+}  // namespace
 
 int ConditionIndex(std::string_view stored, int count) {
     for (int i = 0; i < count; ++i)
@@ -131,11 +148,7 @@ SubjectEditorState SubjectEditPreset(const RuleCells& row) {
 }
 
 std::optional<EditorRefusal> CheckSubject(const SubjectEditorState& s) {
-    if (!InRange(s.condition, kSubjectConditions))
-        return EditorRefusal{std::string(kNoConditionText), EditorField::Condition};
-    if (ConditionTakesText(s.condition) && Blank(s.text))
-        return EditorRefusal{std::string(kSubjectBlankText), EditorField::Text};
-    return std::nullopt;
+    return CheckConditionAndText(s.condition, kSubjectConditions, s.text, kSubjectBlankText);
 }
 
 RuleCells SubjectRow(const SubjectEditorState& s) {
@@ -168,11 +181,7 @@ SenderEditorState SenderEditPreset(const RuleCells& row) {
 }
 
 std::optional<EditorRefusal> CheckSender(const SenderEditorState& s) {
-    if (!InRange(s.condition, kSenderConditions))
-        return EditorRefusal{std::string(kNoConditionText), EditorField::Condition};
-    if (ConditionTakesText(s.condition) && Blank(s.text))
-        return EditorRefusal{std::string(kSenderBlankText), EditorField::Text};
-    return std::nullopt;
+    return CheckConditionAndText(s.condition, kSenderConditions, s.text, kSenderBlankText);
 }
 
 RuleCells SenderRow(const SenderEditorState& s) {
@@ -231,16 +240,13 @@ std::optional<EditorRefusal> CheckHeader(const HeaderEditorState& s) {
     switch (s.kind) {
         case HeaderKind::MessageHeader:
             if (!InRange(s.condition, kHeaderConditions))
-                return EditorRefusal{std::string(kNoConditionText), EditorField::Condition};
+                return Refuse(kNoConditionText, EditorField::Condition);
             // A blank text would be a rule that every header line contains.
-            if (Blank(s.text))
-                return EditorRefusal{std::string(kHeaderBlankText), EditorField::Text};
+            if (Blank(s.text)) return Refuse(kHeaderBlankText, EditorField::Text);
             break;
         case HeaderKind::ToDoesNotContain:
-            if (Blank(BeforeMarker(s.to)))
-                return EditorRefusal{std::string(kToBlankText), EditorField::To};
-            if (s.mailbox <= 0)
-                return EditorRefusal{std::string(kNoMailboxText), EditorField::Mailbox};
+            if (Blank(BeforeMarker(s.to))) return Refuse(kToBlankText, EditorField::To);
+            if (s.mailbox <= 0) return Refuse(kNoMailboxText, EditorField::Mailbox);
             break;
         case HeaderKind::ReplyToMismatch:
         case HeaderKind::SenderEqualsTo:
@@ -309,18 +315,15 @@ ExceptionEditorState ExceptionEditPreset(const RuleCells& row) {
 std::optional<EditorRefusal> CheckException(const ExceptionEditorState& s) {
     switch (s.kind) {
         case ExceptionKind::Email:
-            if (s.email.empty())
-                return EditorRefusal{std::string(kEmailBlankText), EditorField::Email};
+            if (s.email.empty()) return Refuse(kEmailBlankText, EditorField::Email);
             break;
         case ExceptionKind::Domain:
-            if (s.domain.empty())
-                return EditorRefusal{std::string(kDomainBlankText), EditorField::Domain};
+            if (s.domain.empty()) return Refuse(kDomainBlankText, EditorField::Domain);
             break;
         case ExceptionKind::Subject:
             if (!InRange(s.condition, kExceptionConditions))
-                return EditorRefusal{std::string(kNoConditionText), EditorField::Condition};
-            if (s.subject.empty())
-                return EditorRefusal{std::string(kExceptSubjectBlankText), EditorField::Subject};
+                return Refuse(kNoConditionText, EditorField::Condition);
+            if (s.subject.empty()) return Refuse(kExceptSubjectBlankText, EditorField::Subject);
             break;
     }
     return std::nullopt;
