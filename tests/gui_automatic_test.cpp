@@ -24,6 +24,7 @@
 #include "settings/keys.h"
 #include "support/fakeserver.h"
 #include "support/guitest.h"
+#include "support/pop3script.h"
 #include "support/testdir.h"
 
 namespace kelvane {
@@ -98,13 +99,7 @@ const Msg kSpam{"1@x", "deals@shop.example", "FREE offer"};
 const Msg kFriend{"2@x", "ann@friend.example", "Lunch"};
 
 FakeServer& Login(FakeServer& srv, const std::string& user, std::size_t count) {
-    return srv.Send("+OK ready\r\n")
-        .Expect("USER " + user)
-        .Send("+OK\r\n")
-        .Expect("PASS pw")
-        .Send("+OK\r\n")
-        .Expect("STAT")
-        .Send("+OK " + std::to_string(count) + " 1000\r\n");
+    return test::ScriptLogin(srv, user, "pw", "+OK " + std::to_string(count) + " 1000");
 }
 FakeServer& Top(FakeServer& srv, int n, const Msg& m) {
     const std::string num = std::to_string(n);

@@ -42,6 +42,7 @@
 #include "settings/keys.h"
 #include "support/fakeserver.h"
 #include "support/guitest.h"
+#include "support/pop3script.h"
 #include "support/testdir.h"
 #include "ui/displaytext.h"
 #include "ui/elidedlabel.h"
@@ -71,13 +72,7 @@ const Msg kFriend{"2@x", "Ann <ann@friend.example>", "Caf\xE9?"};
 const Msg kKnown{"3@x", "promo@spam.example", "hello"};
 
 FakeServer& Login(FakeServer& srv, std::size_t count) {
-    return srv.Send("+OK ready\r\n")
-        .Expect("USER " + kUser)
-        .Send("+OK\r\n")
-        .Expect("PASS " + kPassword)
-        .Send("+OK\r\n")
-        .Expect("STAT")
-        .Send("+OK " + std::to_string(count) + " 1000\r\n");
+    return test::ScriptLogin(srv, kUser, kPassword, "+OK " + std::to_string(count) + " 1000");
 }
 FakeServer& Top(FakeServer& srv, int n, const Msg& m) {
     const std::string num = std::to_string(n);
