@@ -112,7 +112,7 @@ xvfb-run -a -s "-screen 0 800x600x24" env QT_QPA_PLATFORM=xcb KELVANE_SCREENSHOT
   build/tests/gui_optsmain_test --gtest_filter=SpamSettings.Screenshots >/dev/null
 echo "Subject grid screenshots in $out"
 
-# The kept copies of deleted messages.
+# The kept copies of deleted messages, in a light and a dark palette.
 xvfb-run -a -s "-screen 0 1024x700x24" env QT_QPA_PLATFORM=xcb KELVANE_SCREENSHOTS="$out" \
   build/tests/gui_deleted_test --gtest_filter='*Screenshots' >/dev/null
-echo "Deleted messages screenshot in $out"
+echo "Deleted messages screenshots in $out"

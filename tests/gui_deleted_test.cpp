@@ -229,11 +229,16 @@ TEST_F(DeletedWindowTest, Screenshots) {
     Keep("From: sale@store.example\r\nSubject: Cheap watches\r\n\r\n", kMonday + 101000, "delete",
          {"Sender domain ends with \".example\""});
     QApplication::setStyle("Fusion");
-    Open();
-    window->resize(900, 420);
-    Select({1});
-    QTest::qWait(200);
-    ASSERT_TRUE(window->grab().save(QString(out) + "/deleted-messages.png"));
+    const QPalette light = QApplication::style()->standardPalette();
+    for (auto [name, palette] :
+         {std::pair{"deleted-messages", light}, {"deleted-messages-dark", test::DarkPalette()}}) {
+        QApplication::setPalette(palette);
+        Open();
+        window->resize(900, 420);
+        Select({1});
+        QTest::qWait(200);
+        ASSERT_TRUE(window->grab().save(QString(out) + "/" + name + ".png"));
+    }
 }
 
 }  // namespace

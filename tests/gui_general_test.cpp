@@ -494,17 +494,7 @@ TEST_F(GeneralDialogTest, Screenshots) {
         {"mail.home.lan", "ann", "pw", ConnectionSecurity::StartTls, std::string(64, 'c')});
     QApplication::setStyle("Fusion");
     const QPalette light = QApplication::style()->standardPalette();
-    QPalette dark = light;
-    for (auto [role, colour] : {std::pair{QPalette::Window, QColor(45, 45, 48)},
-                                {QPalette::WindowText, QColor(220, 220, 220)},
-                                {QPalette::Base, QColor(30, 30, 30)},
-                                {QPalette::AlternateBase, QColor(45, 45, 48)},
-                                {QPalette::Text, QColor(220, 220, 220)},
-                                {QPalette::Button, QColor(55, 55, 58)},
-                                {QPalette::ButtonText, QColor(220, 220, 220)},
-                                {QPalette::Highlight, QColor(42, 130, 218)},
-                                {QPalette::HighlightedText, Qt::white}})
-        dark.setColor(role, colour);
+    const QPalette dark = test::DarkPalette();
     for (auto [name, palette] :
          {std::pair{"general-mailboxes", light}, {"general-mailboxes-dark", dark}}) {
         QApplication::setPalette(palette);

@@ -385,17 +385,7 @@ TEST(SpamSettings, Screenshots) {
               "1,5,Contains\r\n2,5,lottery\r\n3,5,No\r\n4,5,Yes\r\n5,5,0\r\n");
     QApplication::setStyle("Fusion");
     const QPalette light = QApplication::style()->standardPalette();
-    QPalette dark = light;
-    dark.setColor(QPalette::Window, QColor(45, 45, 48));
-    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Base, QColor(30, 30, 32));
-    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
-    dark.setColor(QPalette::Text, QColor(230, 230, 230));
-    dark.setColor(QPalette::Button, QColor(55, 55, 58));
-    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
-    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::Link, QColor(110, 170, 255));
+    const QPalette dark = test::DarkPalette();
     for (auto [palette, name] :
          {std::pair{light, "subject-grid.png"}, std::pair{dark, "subject-grid-dark.png"}}) {
         QApplication::setPalette(palette);

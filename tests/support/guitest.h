@@ -7,6 +7,8 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QPalette>
+#include <QStyle>
 #include <deque>
 #include <string>
 
@@ -22,6 +24,23 @@ inline int GuiTestMain(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     ui::Application app(argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// The screenshots' dark theme: the Fusion style's palette in dark colours.
+inline QPalette DarkPalette() {
+    QPalette dark = QApplication::style()->standardPalette();
+    for (auto [role, colour] : {std::pair{QPalette::Window, QColor(45, 45, 48)},
+                                {QPalette::WindowText, QColor(230, 230, 230)},
+                                {QPalette::Base, QColor(30, 30, 32)},
+                                {QPalette::AlternateBase, QColor(45, 45, 48)},
+                                {QPalette::Text, QColor(230, 230, 230)},
+                                {QPalette::Button, QColor(55, 55, 58)},
+                                {QPalette::ButtonText, QColor(230, 230, 230)},
+                                {QPalette::Highlight, QColor(42, 130, 218)},
+                                {QPalette::HighlightedText, QColor(Qt::white)},
+                                {QPalette::Link, QColor(110, 170, 255)}})
+        dark.setColor(role, colour);
+    return dark;
 }
 
 // Fails the test on a box it was not told about, as the fake server fails on
